@@ -1,0 +1,4 @@
+// Defines the interface identifiers the public header declares.
+#include <initguid.h>
+
+#include "zvatrun.h"

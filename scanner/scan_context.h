@@ -1,0 +1,87 @@
+// CAutorunContext: the working state of one scan, reused by its scanner for every scan it starts.
+#pragma once
+
+#include <array>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "scanner/autorun_context.h"
+
+namespace Tessel {
+
+// A loaded user hive opened under HKEY_USERS. Shared by the context and by every item whose row
+// copy carries its handle, so the handle stays open exactly as long as something refers to it.
+struct UserHive {
+    platform::UniqueHKey key;
+    std::wstring name;
+};
+
+class CAutorunContext final : public IAutorunContext {
+public:
+    CAutorunContext();
+    ~CAutorunContext();
+    CAutorunContext(const CAutorunContext&) = delete;
+    CAutorunContext& operator=(const CAutorunContext&) = delete;
+
+    // Scanner side.
+    void ResetForScan(const ZV_SCAN_SETTINGS* settings);
+    // Nonzero when the queue holds an item after the row ran.
+    BOOL RunRow(const LocationRow* row);
+    // The oldest queued item's reference moves to *out (or is dropped when out is null).
+    BOOL PopItem(IZVAutorunItemEx** out);
+    void EmptyQueue() noexcept;
+
+    // Read by command-line resolution and location display.
+    const ZV_SCAN_SETTINGS& Settings() const { return settings_; }
+    bool SkipProbe() const { return (settings_.dwFlags & ZV_SCAN_SKIP_PROBE) != 0; }
+    const std::vector<std::wstring>& Extensions() const { return extensions_; }
+    const std::vector<std::wstring>& SearchDirectories() const { return searchDirectories_; }
+    const std::vector<std::shared_ptr<const UserHive>>& UserHives() const { return userHives_; }
+    // The opened hive behind a handle, or null for any other key.
+    std::shared_ptr<const UserHive> FindUserHive(HKEY key) const;
+
+    // Resolution counters, kinds 1 to 6; other kinds read 0 and are not counted.
+    ULONG Counter(ULONG kind) const { return kind >= 1 && kind <= counters_.size() ? counters_[kind - 1] : 0; }
+    void Count(ULONG kind) {
+        if (kind >= 1 && kind <= counters_.size()) ++counters_[kind - 1];
+    }
+
+    // The last step of every construction operation: the queue takes its own reference.
+    void QueueItem(IZVAutorunItemEx* item);
+
+    // IAutorunContext.
+    void AddRegFileListValue(const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                             LPCWSTR valueData) override;
+    void AddRegCommandValue(const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                            LPCWSTR valueData) override;
+    void AddRegValueNameCommand(const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                                LPCWSTR valueData) override;
+    void AddService(const LocationRow* row, LPCWSTR serviceName, DWORD serviceType, DWORD startType,
+                    LPCWSTR imagePath, LPCWSTR serviceDll, LPCWSTR displayName, LPCWSTR description,
+                    LPCWSTR application) override;
+    void AddScheduledTask(const LocationRow* row, LPCWSTR taskName, LPCWSTR programPath, LPCWSTR arguments) override;
+    void AddStartupFile(const LocationRow* row, LPCWSTR folderPath, LPCWSTR filePath) override;
+    void AddIniCommand(const LocationRow* row, LPCWSTR iniPath, LPCWSTR section, LPCWSTR keyName,
+                       LPCWSTR value) override;
+    void AddInputMethod(const LocationRow* row, DWORD preloadIndex, LPCWSTR layoutId, LPCWSTR imeFile,
+                        LPCWSTR layoutFile) override;
+    void AddShellCommand(const LocationRow* row, LPCWSTR progId, LPCWSTR command) override;
+    const ShellFolderTable& GetShellFolderTable() override { return shellFolders_; }
+
+private:
+    void BuildUserHiveMap();
+
+    ZV_SCAN_SETTINGS settings_{};
+    std::deque<platform::ComPtr<IZVAutorunItemEx>> queue_;
+    std::vector<std::wstring> extensions_;
+    std::vector<std::wstring> searchDirectories_;
+    ShellFolderTable shellFolders_;
+    // In HKEY_USERS order, which is the order of the per-user fan-out.
+    std::vector<std::shared_ptr<const UserHive>> userHives_;
+    std::array<ULONG, 6> counters_{};
+};
+
+}  // namespace Tessel
