@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <utility>
 
 namespace platform {
 
@@ -507,6 +508,13 @@ void SimulatedBackend::SetShortName(const std::wstring& path, const std::wstring
     if (auto node = Lookup(path)) node->shortName = shortName;
 }
 
+void SimulatedBackend::RemoveFile(const std::wstring& path) {
+    auto node = Lookup(path);
+    if (!node || !node->parent) return;
+    auto& siblings = node->parent->children;
+    siblings.erase(std::find(siblings.begin(), siblings.end(), node));
+}
+
 bool SimulatedBackend::Exists(const std::wstring& path) const { return Lookup(path) != nullptr; }
 
 void SimulatedBackend::SetCurrentDirectory(const std::wstring& path) { currentDirectory_ = path; }
@@ -529,12 +537,11 @@ DWORD SimulatedBackend::GetFileAttributesW(LPCWSTR path) {
 
 BOOL SimulatedBackend::DeleteFileW(LPCWSTR path) {
     auto node = path ? Lookup(path) : nullptr;
-    if (!node || node->IsDirectory() || !node->parent) {
+    if (!node || node->IsDirectory()) {
         lastError_ = node ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
         return FALSE;
     }
-    auto& siblings = node->parent->children;
-    siblings.erase(std::find(siblings.begin(), siblings.end(), node));
+    RemoveFile(path);
     ++writes_;
     return TRUE;
 }

@@ -46,6 +46,7 @@ public:
                  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
     void AddDirectory(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_DIRECTORY);
     void SetShortName(const std::wstring& path, const std::wstring& shortName);
+    void RemoveFile(const std::wstring& path);
     bool Exists(const std::wstring& path) const;
     void SetCurrentDirectory(const std::wstring& path);
 

@@ -105,7 +105,11 @@ BOOL CAutorunContext::PopItem(IZVAutorunItemEx** out) {
 
 void CAutorunContext::EmptyQueue() noexcept { queue_.clear(); }
 
-void CAutorunContext::QueueItem(IZVAutorunItemEx* item) { queue_.emplace_back(item); }
+void CAutorunContext::QueueItem(IZVAutorunItemEx* item) {
+    // The reference is taken before the queue grows, so an item the queue cannot hold is destroyed.
+    platform::ComPtr<IZVAutorunItemEx> reference(item);
+    queue_.push_back(std::move(reference));
+}
 
 // Placeholders until items are built from what the scan routines report: each drops its entry.
 void CAutorunContext::AddRegFileListValue(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) {}
