@@ -8,18 +8,19 @@ export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
+mkdir -p "$(dirname "$WINEPREFIX")"
+# One caller at a time creates the prefix and starts the server and Wine's services, all with their
+# stdio on /dev/null and without the lock: a service started by the program itself would inherit the
+# caller's pipes and keep the caller (ctest) waiting after the program ends.
+exec 9>"$WINEPREFIX.lock"
+flock 9
 if [ ! -f "$WINEPREFIX/.zv-ready" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  exec 9>"$WINEPREFIX.lock"
-  flock 9
-  if [ ! -f "$WINEPREFIX/.zv-ready" ]; then
-    wine wineboot --init 9>&- >/dev/null 2>&1 </dev/null || true
-    wineserver -w 9>&- || true
-    touch "$WINEPREFIX/.zv-ready"
-  fi
-  exec 9>&-
+  wine wineboot --init 9>&- >/dev/null 2>&1 </dev/null || true
+  wineserver -w 9>&- >/dev/null 2>&1 </dev/null || true
+  touch "$WINEPREFIX/.zv-ready"
 fi
-# A persistent server started with its stdio on /dev/null: a server started by the program itself
-# would hold the caller's pipes open and stall ctest.
-wineserver -p600 >/dev/null 2>&1 </dev/null || true
+if wineserver -p600 9>&- >/dev/null 2>&1 </dev/null; then
+  wine wineboot 9>&- >/dev/null 2>&1 </dev/null || true
+fi
+exec 9>&-
 exec wine "$@"
