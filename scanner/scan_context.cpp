@@ -111,16 +111,4 @@ void CAutorunContext::QueueItem(IZVAutorunItemEx* item) {
     queue_.push_back(std::move(reference));
 }
 
-// Placeholders until items are built from what the scan routines report: each drops its entry.
-void CAutorunContext::AddRegFileListValue(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddRegCommandValue(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddRegValueNameCommand(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddService(const LocationRow*, LPCWSTR, DWORD, DWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
-                                 LPCWSTR) {}
-void CAutorunContext::AddScheduledTask(const LocationRow*, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddStartupFile(const LocationRow*, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddIniCommand(const LocationRow*, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddInputMethod(const LocationRow*, DWORD, LPCWSTR, LPCWSTR, LPCWSTR) {}
-void CAutorunContext::AddShellCommand(const LocationRow*, LPCWSTR, LPCWSTR) {}
-
 }  // namespace Tessel

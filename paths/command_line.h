@@ -1,0 +1,39 @@
+// Turns an autostart command line, or a comma-separated list of files, into the ordered list of
+// existing files it starts, counting the work in the scan context's resolution counters.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "scanner/scan_context.h"
+
+namespace Tessel {
+
+using FileList = std::vector<std::wstring>;
+using DirectoryList = std::vector<std::wstring>;
+
+// 1 when at least one file was resolved from the text, else 0. extraDirs (may be null) are
+// searched before the context's search directories.
+int ResolveCommandLine(CAutorunContext& context, const std::wstring& text, FileList& files,
+                       const DirectoryList* extraDirs);
+int ResolveCommandLineCore(CAutorunContext& context, const std::wstring& text, FileList& files,
+                           const DirectoryList* extraDirs);
+// For values that hold comma-separated file names; host rules do not apply to the elements.
+int ResolveFileList(CAutorunContext& context, const std::wstring& text, FileList& files);
+// Whether the text, or a prefix of it cut at delimiters, names an existing file (then listed).
+bool ResolveCandidate(CAutorunContext& context, const std::wstring& text, FileList& files,
+                      const DirectoryList* extraDirs);
+// The argument rules of rundll32, regsvr32, cmd and runassvr; 0 when no rule applies.
+int ResolveHostArguments(CAutorunContext& context, const std::wstring& arguments, const std::wstring& hostPath,
+                         FileList& files, const DirectoryList* extraDirs);
+bool SearchDirectories(CAutorunContext& context, std::wstring& candidate, const DirectoryList* extraDirs);
+bool SearchExtensions(CAutorunContext& context, std::wstring& candidate);
+// An existing file, or anything but a plain directory; always true with the skip-probe flag.
+bool FileExists(CAutorunContext& context, const std::wstring& path);
+// Appends the path (a shortcut as its target) unless the list holds it in any letter case.
+void AddResolvedFile(FileList& files, const std::wstring& path);
+// The raw target of a .lnk file through the shell link object; the target is empty on failure.
+HRESULT GetShortcutTarget(const std::wstring& shortcutPath, std::wstring& target);
+bool IsHostProgramName(const std::wstring& path);
+
+}  // namespace Tessel

@@ -1,0 +1,159 @@
+// The construction operations scan routines report entries through: each builds one item, fills
+// its location text, resolves its command text into files and queues it. An entry that does not
+// meet the operation's condition, or whose item cannot be allocated, is dropped.
+#include <cwchar>
+
+#include "paths/command_line.h"
+#include "paths/display_names.h"
+#include "paths/path_primitives.h"
+#include "scanner/com_object.h"
+#include "scanner/items.h"
+
+namespace Tessel {
+
+namespace {
+
+std::wstring Text(LPCWSTR text) { return text ? text : L""; }
+
+// A new item holding the first reference, or null when it cannot be allocated. The row copy's
+// root may be a user hive; the item keeps that hive open while it lives.
+template <typename Item, typename... Args>
+platform::ComPtr<QComObject<Item>> NewItem(const CAutorunContext& context, const LocationRow* row, Args&&... args) {
+    return platform::ComPtr<QComObject<Item>>(
+        QComObject<Item>::Create(*row, context.FindUserHive(row->root), std::forward<Args>(args)...));
+}
+
+// Counted only: nothing depends on the outcome.
+void ProbeUnresolvedText(CAutorunContext& context, const std::wstring& text) { FileExists(context, text); }
+
+// The first file a text resolves to, into field; probed when nothing is found and probe is set.
+void ResolveFirstFile(CAutorunContext& context, const std::wstring& text, std::wstring& field, bool probe) {
+    if (text.empty()) return;
+    FileList files;
+    ResolveCommandLine(context, text, files, nullptr);
+    if (!files.empty()) field = files.front();
+    else if (probe) ProbeUnresolvedText(context, text);
+}
+
+enum class RegResolution { FileList, Command, ValueNameCommand };
+
+void AddRegItem(CAutorunContext& context, const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                LPCWSTR valueData, RegResolution resolution) {
+    std::wstring data = Text(valueData);
+    if (data.empty()) return;
+    std::wstring path = Text(keyPath), name = Text(valueName);
+    auto item = NewItem<CAtrunItem_Reg>(context, row, root, path, name, data);
+    if (!item) return;
+    item->SetLocation(BuildRegistryLocation(context, root, path, name));
+    int found = 0;
+    switch (resolution) {
+        case RegResolution::FileList: found = ResolveFileList(context, data, item->Files()); break;
+        case RegResolution::Command: found = ResolveCommandLine(context, data, item->Files(), nullptr); break;
+        case RegResolution::ValueNameCommand:
+            found = ResolveCommandLine(context, name, item->Files(), nullptr);
+            break;
+    }
+    if (!found && row->flag == 0) ProbeUnresolvedText(context, data);
+    context.QueueItem(item.Get());
+}
+
+}  // namespace
+
+void CAutorunContext::AddRegFileListValue(const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                                          LPCWSTR valueData) {
+    AddRegItem(*this, row, root, keyPath, valueName, valueData, RegResolution::FileList);
+}
+
+void CAutorunContext::AddRegCommandValue(const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
+                                         LPCWSTR valueData) {
+    AddRegItem(*this, row, root, keyPath, valueName, valueData, RegResolution::Command);
+}
+
+void CAutorunContext::AddRegValueNameCommand(const LocationRow* row, HKEY root, LPCWSTR keyPath,
+                                             LPCWSTR valueName, LPCWSTR valueData) {
+    AddRegItem(*this, row, root, keyPath, valueName, valueData, RegResolution::ValueNameCommand);
+}
+
+void CAutorunContext::AddService(const LocationRow* row, LPCWSTR serviceName, DWORD serviceType, DWORD,
+                                 LPCWSTR imagePath, LPCWSTR serviceDll, LPCWSTR, LPCWSTR, LPCWSTR application) {
+    auto item = NewItem<CAtrunItem_Service>(*this, row, serviceType);
+    if (!item) return;
+    item->SetLocation(L"HKLM\\System\\CurrentControlSet\\Services\\" + Text(serviceName));
+    bool typeKnown = serviceType != 0xFFFFFFFFu;
+    ResolveFirstFile(*this, Text(imagePath), item->imageFile, typeKnown);
+    ResolveFirstFile(*this, Text(serviceDll), item->serviceDllFile, serviceType == SERVICE_WIN32_SHARE_PROCESS);
+    ResolveFirstFile(*this, Text(application), item->applicationFile, typeKnown);
+    QueueItem(item.Get());
+}
+
+void CAutorunContext::AddScheduledTask(const LocationRow* row, LPCWSTR taskName, LPCWSTR programPath,
+                                       LPCWSTR arguments) {
+    auto item = NewItem<CAtrunItem_ScheduledTask>(*this, row);
+    if (!item) return;
+    item->SetLocation(Text(taskName));
+    for (const std::wstring& text : {Text(programPath), Text(arguments)}) {
+        int found = text.empty() ? 0 : ResolveCommandLine(*this, text, item->Files(), nullptr);
+        if (!found) ProbeUnresolvedText(*this, text);
+    }
+    QueueItem(item.Get());
+}
+
+void CAutorunContext::AddStartupFile(const LocationRow* row, LPCWSTR, LPCWSTR filePath) {
+    std::wstring path = Text(filePath);
+    auto item = NewItem<CAtrunItem_StartupFolder>(*this, row, path);
+    if (!item) return;
+    item->SetLocation(path);
+    if (!EqualsNoCase(ExtensionOf(path), L".lnk")) {
+        // Checked directly, whatever the skip-probe flag, and not counted.
+        if (!path.empty() && platform::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            item->Files().push_back(path);
+    } else {
+        std::wstring target;
+        if (FAILED(GetShortcutTarget(path, target))) {
+            item->Files().push_back(path);
+        } else {
+            ResolveCommandLine(*this, target, item->Files(), nullptr);
+            if (item->Files().empty()) ProbeUnresolvedText(*this, target);
+        }
+    }
+    QueueItem(item.Get());
+}
+
+void CAutorunContext::AddIniCommand(const LocationRow* row, LPCWSTR iniPath, LPCWSTR section, LPCWSTR keyName,
+                                    LPCWSTR value) {
+    std::wstring path = Text(iniPath), text = Text(value);
+    auto item = NewItem<CAtrunItem_StartupIni>(*this, row, path, Text(section), Text(keyName), text);
+    if (!item) return;
+    item->SetLocation(path);
+    std::wstring directory = path;
+    RemoveFileName(directory);
+    const DirectoryList extraDirs{directory};
+    int found = ResolveCommandLine(*this, text, item->Files(), &extraDirs);
+    if (text.empty() || !found || item->Files().empty()) ProbeUnresolvedText(*this, text);
+    QueueItem(item.Get());
+}
+
+void CAutorunContext::AddInputMethod(const LocationRow* row, DWORD preloadIndex, LPCWSTR layoutId, LPCWSTR imeFile,
+                                     LPCWSTR layoutFile) {
+    auto item = NewItem<CAtrunItem_Ime>(*this, row, preloadIndex, Text(layoutId));
+    if (!item) return;
+    wchar_t index[16];
+    std::swprintf(index, 16, L"[%lu]", static_cast<unsigned long>(preloadIndex));
+    item->SetLocation(std::wstring(L"HKCU\\Keyboard Layout\\Preload\\") + index);
+    ResolveFirstFile(*this, Text(imeFile), item->imeFile, true);
+    ResolveFirstFile(*this, Text(layoutFile), item->layoutFile, true);
+    QueueItem(item.Get());
+}
+
+void CAutorunContext::AddShellCommand(const LocationRow* row, LPCWSTR progId, LPCWSTR command) {
+    std::wstring text = Text(command);
+    if (text.empty()) return;
+    auto item = NewItem<CAtrunItem_ShlCmd>(*this, row, Text(progId));
+    if (!item) return;
+    item->SetLocation(Text(row->subkey) + L" " + Text(row->keyPath));
+    int found = ResolveCommandLine(*this, text, item->Files(), nullptr);
+    if (!found && row->flag == 0) ProbeUnresolvedText(*this, text);
+    QueueItem(item.Get());
+}
+
+}  // namespace Tessel
