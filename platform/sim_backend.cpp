@@ -1,5 +1,7 @@
 #include "platform/sim_backend.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
@@ -134,6 +136,8 @@ SimulatedBackend::SimulatedBackend() : machine_(std::make_shared<Key>()), users_
     SetEnvironment(L"SystemRoot", windowsDirectory_);
     SetEnvironment(L"windir", windowsDirectory_);
     SetEnvironment(L"SystemDrive", L"C:");
+    SetSpecialFolder(CSIDL_SYSTEM, systemDirectory_);
+    SetSpecialFolder(CSIDL_WINDOWS, windowsDirectory_);
 }
 
 SimulatedBackend::~SimulatedBackend() = default;
@@ -895,11 +899,34 @@ void SimulatedBackend::RegisterClass(REFCLSID clsid, ComFactory factory) {
     classes_.emplace_back(clsid, std::move(factory));
 }
 
+void SimulatedBackend::AddShortcut(const std::wstring& path, const std::wstring& target) {
+    AddFile(path, "shortcut");
+    shortcuts_[Upper(LongPath(path))] = Shortcut{target, S_OK};
+}
+
+void SimulatedBackend::SetShortcutLoadFailure(const std::wstring& path, HRESULT result) {
+    if (!Exists(path)) AddFile(path, "damaged");
+    shortcuts_[Upper(LongPath(path))].loadResult = result;
+}
+
+HRESULT SimulatedBackend::LoadShortcut(const std::wstring& path, std::wstring& target) const {
+    target.clear();
+    auto node = Lookup(path);
+    if (!node || node->IsDirectory()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    auto it = shortcuts_.find(Upper(LongPath(path)));
+    if (it == shortcuts_.end()) return E_FAIL;  // a file that is not a shortcut
+    if (FAILED(it->second.loadResult)) return it->second.loadResult;
+    target = it->second.target;
+    return S_OK;
+}
+
 HRESULT SimulatedBackend::CoCreateInstance(REFCLSID clsid, LPUNKNOWN, DWORD, REFIID iid, LPVOID* object) {
     if (!object) return E_POINTER;
     *object = nullptr;
+    if (!comInitialized_) return CO_E_NOTINITIALIZED;
     for (auto& entry : classes_)
         if (IsEqualCLSID(entry.first, clsid)) return entry.second(iid, object);
+    if (IsEqualCLSID(clsid, CLSID_ShellLink)) return CreateSimulatedShellLink(*this, iid, object);
     return REGDB_E_CLASSNOTREG;
 }
 
@@ -909,6 +936,8 @@ HRESULT SimulatedBackend::CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_
     return coSecurityResult_;
 }
 
-size_t SimulatedBackend::OpenHandles() const { return openKeys_.size() + searches_.size() + files_.size(); }
+size_t SimulatedBackend::OpenHandles() const {
+    return openKeys_.size() + searches_.size() + files_.size() + liveComObjects_;
+}
 
 }  // namespace platform

@@ -13,6 +13,10 @@
 
 namespace platform {
 
+class SimulatedBackend;
+// The simulated shell link object (sim_shell_link.cpp).
+HRESULT CreateSimulatedShellLink(SimulatedBackend& backend, REFIID iid, void** object);
+
 class SimulatedBackend final : public Backend {
 public:
     // A fresh machine: HKEY_LOCAL_MACHINE with SOFTWARE\Classes (HKEY_CLASSES_ROOT shows it, as under
@@ -64,6 +68,14 @@ public:
     // nullptr names the host program; any other module handle names the library itself.
     void SetModulePath(HMODULE module, const std::wstring& path);
 
+    // Shell links (CLSID_ShellLink): a .lnk file whose raw target is target; a link whose Load fails
+    // with the given result; COM left uninitialised (CoCreateInstance fails with CO_E_NOTINITIALIZED).
+    void AddShortcut(const std::wstring& path, const std::wstring& target);
+    void SetShortcutLoadFailure(const std::wstring& path, HRESULT result);
+    void SetComInitialized(bool initialized) { comInitialized_ = initialized; }
+    // What a shell link's Load of this path gives: S_OK with the target, or the failure.
+    HRESULT LoadShortcut(const std::wstring& path, std::wstring& target) const;
+
     // COM classes that CoCreateInstance can create.
     using ComFactory = std::function<HRESULT(REFIID iid, void** object)>;
     void RegisterClass(REFCLSID clsid, ComFactory factory);
@@ -71,7 +83,9 @@ public:
     int CoInitializeSecurityCalls() const { return coSecurityCalls_; }
 
     // Accounting.
-    size_t OpenHandles() const;      // registry keys, find handles and file handles still open
+    size_t OpenHandles() const;  // registry keys, find and file handles, and COM objects still alive
+    void ComObjectCreated() { ++liveComObjects_; }
+    void ComObjectDestroyed() { --liveComObjects_; }
     size_t Writes() const { return writes_; }
     size_t InvalidCloses() const { return invalidCloses_; }  // closes of handles that were not open
     const std::vector<std::wstring>& DebugOutput() const { return debugOutput_; }
@@ -180,6 +194,13 @@ private:
     std::wstring hostPath_ = L"C:\\host\\host.exe";
     std::wstring libraryPath_ = L"C:\\host\\zvatrun.dll";
     std::vector<std::pair<CLSID, ComFactory>> classes_;
+    struct Shortcut {
+        std::wstring target;
+        HRESULT loadResult = S_OK;
+    };
+    std::map<std::wstring, Shortcut> shortcuts_;  // by upper-case path
+    bool comInitialized_ = true;
+    size_t liveComObjects_ = 0;
     HRESULT coSecurityResult_ = S_OK;
     int coSecurityCalls_ = 0;
 
