@@ -18,6 +18,12 @@ HRESULT ScanSingleFileListValue(IAutorunContext* context, const LocationRow* row
 HRESULT ScanMultiStringValue(IAutorunContext* context, const LocationRow* row);
 HRESULT ScanWinsockCatalog(IAutorunContext* context, const LocationRow* row);
 HRESULT ScanNetworkProviders(IAutorunContext* context, const LocationRow* row);
+// The two halves of ScanClsidHandlers: CLSIDs as subkey names or their default values, and as
+// value names.
+void ScanClsidSubkeys(IAutorunContext* context, const LocationRow* row);
+void ScanClsidValueNames(IAutorunContext* context, const LocationRow* row);
+// The default value of HKEY_CLASSES_ROOT\CLSID\<clsid>\InprocServer32.
+bool ResolveInprocServer(const std::wstring& clsid, std::wstring& path);
 
 // locations/registry_repairs.cpp
 HRESULT RepairDeleteValue(IZVAutorunItemEx* item, const ZV_REPAIR_REQUEST* request);
