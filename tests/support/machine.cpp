@@ -11,7 +11,9 @@ std::string MachineName(MachineKind kind) { return kind == MachineKind::Real ? "
 
 Machine::Machine(MachineKind kind) {
     static int serial = 0;
-    root_ = L"C:\\zv test " + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+    std::wstring unique = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+    root_ = L"C:\\zv test " + unique;
+    testKey_ = L"Software\\ZvTest " + unique;
     if (kind == MachineKind::Simulated) {
         sim_ = std::make_unique<platform::SimulatedBackend>();
         scope_ = std::make_unique<platform::ScopedBackend>(*sim_);
@@ -26,7 +28,44 @@ Machine::~Machine() {
         SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(it->c_str())) RemoveDirectoryW(it->c_str());
     }
+    if (!sim_) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, testKey_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, testKey_.c_str());
+    }
     if (comInitialized_) CoUninitialize();
+}
+
+void Machine::AddKey(HKEY root, const std::wstring& path) {
+    if (sim_) {
+        sim_->AddKey(root, path);
+        return;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
+void Machine::SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+                       const std::vector<BYTE>& bytes) {
+    if (sim_) {
+        sim_->SetValue(root, path, name, type, bytes);
+        return;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    // Wine stores a string's terminator when one follows the data in the caller's buffer: follow the
+    // bytes with something else so exactly these bytes are stored.
+    std::vector<BYTE> buffer(bytes);
+    buffer.insert(buffer.end(), {'X', 'X', 'X', 'X'});
+    RegSetValueExW(key, name.c_str(), 0, type, buffer.data(), static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
+void Machine::SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                        DWORD type) {
+    auto bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    SetValue(root, path, name, type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
 }
 
 void Machine::AddFile(const std::wstring& path) {

@@ -29,6 +29,16 @@ public:
     void AddShortcut(const std::wstring& path, const std::wstring& target);
     // The 8.3 name of an existing path (the simulated machine is given one).
     std::wstring ShortPath(const std::wstring& path);
+    // A registry key of this test's own under HKEY_CURRENT_USER, removed with everything below it
+    // when the test ends: "Software\ZvTest <n>".
+    const std::wstring& TestKey() const { return testKey_; }
+    // Stores exactly these bytes (no terminator is added to strings).
+    void SetValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
+                  const std::vector<BYTE>& bytes);
+    void SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                   DWORD type = REG_SZ);  // with its terminator
+    void AddKey(HKEY root, const std::wstring& path);
+
     // Files the real system has in every prefix; the simulated machine gets them here.
     void AddSystemFiles();
 
@@ -40,6 +50,7 @@ private:
     std::unique_ptr<platform::SimulatedBackend> sim_;
     std::unique_ptr<platform::ScopedBackend> scope_;
     std::wstring root_;
+    std::wstring testKey_;
     std::vector<std::wstring> created_;
     bool comInitialized_ = false;  // real paths to remove, in creation order
 };
