@@ -3,7 +3,7 @@
 # The prefix is ZV_WINEPREFIX, or build/wineprefix of the checkout when unset.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-export WINEPREFIX="${ZV_WINEPREFIX:-$here/../build/wineprefix}"
+export WINEPREFIX="$(realpath -m "${ZV_WINEPREFIX:-$here/../build/wineprefix}")"
 export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
