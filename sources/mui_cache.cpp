@@ -1,8 +1,23 @@
+// The shell's MUI cache: every string value of the cache key, reported with its name (a program's
+// path) as the command line and its data (the program's display name) as the value.
+#include <string>
+
 #include "locations/routines.h"
+#include "scanner/autorun_context.h"
+#include "winhelpers/reg_find.h"
+#include "winhelpers/reg_values.h"
 
 namespace Tessel {
 
-// Placeholder until the MUI cache are read: reports nothing.
-HRESULT ScanMuiCache(IAutorunContext*, const LocationRow*) { return S_OK; }
+HRESULT ScanMuiCache(IAutorunContext* context, const LocationRow* row) {
+    std::wstring path = BuildLocationPath(*row);
+    Basalt::CWinRegValueFind find;
+    for (bool more = find.FindFirstValue(row->root, path); more; more = find.Advance()) {
+        std::wstring text;
+        if (Basalt::ReadStringValue(find.Key(), find.CurrentName(), text) == ERROR_SUCCESS)
+            context->AddRegValueNameCommand(row, row->root, path.c_str(), find.CurrentName(), text.c_str());
+    }
+    return S_OK;
+}
 
 }  // namespace Tessel
