@@ -1,7 +1,11 @@
 // The scan and repair routines the location table names, grouped by the file that holds them.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "locations/location_table.h"
+#include "paths/shell_folders.h"
 
 namespace Tessel {
 
@@ -39,10 +43,21 @@ HRESULT ScanServices(IAutorunContext* context, const LocationRow* row);
 
 // sources/scheduled_tasks.cpp
 HRESULT ScanScheduledTasks(IAutorunContext* context, const LocationRow* row);
+// The two ways ScanScheduledTasks chooses between by Windows version: Task Scheduler 1.0 work
+// items, and the 2.0 folder tree. Each returns S_OK after a full walk, or the failing setup step's result.
+HRESULT ScanTaskScheduler1(IAutorunContext* context, const LocationRow* row);
+HRESULT ScanTaskScheduler2(IAutorunContext* context, const LocationRow* row);
 
 // sources/startup_folders.cpp
 HRESULT ScanStartupFolder(IAutorunContext* context, const LocationRow* row);
 HRESULT RepairStartupFolderItem(IZVAutorunItemEx* item, const ZV_REPAIR_REQUEST* request);
+// Replaces folders with the paths of a shell folder: the all-users value under HKEY_LOCAL_MACHINE,
+// the non-empty values of every user hive, or, for a CSIDL the table lacks, the shell's answer.
+// False when the all-users value or the shell's folder cannot be read; the per-user route is true
+// even when no hive has the value.
+bool ResolveSpecialFolder(const ShellFolderTable& table, int csidl, std::vector<std::wstring>& folders);
+// One value under root\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders, as stored.
+bool ReadShellFolderValue(HKEY root, const wchar_t* valueName, std::wstring& path);
 
 // sources/drive_autorun.cpp
 HRESULT ScanDriveAutorun(IAutorunContext* context, const LocationRow* row);

@@ -1,8 +1,21 @@
+// Services and drivers: every subkey of the service database becomes one item, whatever it holds.
+// Which of its values name files is decided by the item's construction.
 #include "locations/routines.h"
+#include "scanner/autorun_context.h"
+#include "winhelpers/service_find.h"
 
 namespace Tessel {
 
-// Placeholder until services and drivers are read: reports nothing.
-HRESULT ScanServices(IAutorunContext*, const LocationRow*) { return S_OK; }
+HRESULT ScanServices(IAutorunContext* context, const LocationRow* row) {
+    Basalt::CWinServiceFind find;
+    for (bool more = find.FindFirstKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services"); more;
+         more = find.Advance()) {
+        find.ReadServiceInfo();
+        context->AddService(row, find.ServiceName(), find.Type(), find.Start(), find.ImagePath().c_str(),
+                            find.ServiceDll().c_str(), find.DisplayName().c_str(), find.Description().c_str(),
+                            find.Application().c_str());
+    }
+    return S_OK;
+}
 
 }  // namespace Tessel
