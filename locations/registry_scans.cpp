@@ -42,6 +42,18 @@ LONG ReadRowValue(const LocationRow* row, platform::UniqueHKey& key, std::wstrin
     return ReadStringValue(key.get(), row->valueName, text);
 }
 
+// Reads the row's value at the row's location and hands (location path, text) to report; fails
+// with the Win32 error when the key cannot be opened or the value not read.
+template <typename Report>
+HRESULT ScanRowValue(const LocationRow* row, Report report) {
+    platform::UniqueHKey key;
+    std::wstring text;
+    LONG status = ReadRowValue(row, key, text);
+    if (status != ERROR_SUCCESS) return HResultFromWin32(status);
+    report(BuildLocationPath(*row), text);
+    return S_OK;
+}
+
 // Every second-level subkey of the location, opened with read and write access; onlyCommand
 // passes over all but "command" in any letter case.
 HRESULT ScanSecondLevel(IAutorunContext* context, const LocationRow* row, bool onlyCommand) {
@@ -148,21 +160,15 @@ HRESULT ScanClsidValueData(IAutorunContext* context, const LocationRow* row) {
 }
 
 HRESULT ScanSingleValue(IAutorunContext* context, const LocationRow* row) {
-    platform::UniqueHKey key;
-    std::wstring text;
-    LONG status = ReadRowValue(row, key, text);
-    if (status != ERROR_SUCCESS) return HResultFromWin32(status);
-    Report(context, row, BuildLocationPath(*row), row->valueName, text);
-    return S_OK;
+    return ScanRowValue(row, [&](const std::wstring& path, const std::wstring& text) {
+        Report(context, row, path, row->valueName, text);
+    });
 }
 
 HRESULT ScanSingleFileListValue(IAutorunContext* context, const LocationRow* row) {
-    platform::UniqueHKey key;
-    std::wstring text;
-    LONG status = ReadRowValue(row, key, text);
-    if (status != ERROR_SUCCESS) return HResultFromWin32(status);
-    context->AddRegFileListValue(row, row->root, BuildLocationPath(*row).c_str(), row->valueName, text.c_str());
-    return S_OK;
+    return ScanRowValue(row, [&](const std::wstring& path, const std::wstring& text) {
+        context->AddRegFileListValue(row, row->root, path.c_str(), row->valueName, text.c_str());
+    });
 }
 
 HRESULT ScanMultiStringValue(IAutorunContext* context, const LocationRow* row) {
