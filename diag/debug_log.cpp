@@ -22,8 +22,15 @@ std::wstring ModulePath(HMODULE module) {
     return buffer;
 }
 
-// The level is known before any other operation of the library can run.
-const DWORD g_initialLevel = InitDebugLevel();
+// The level is known before any other operation of the library can run. Nothing may escape into
+// the loader: a failure leaves the default level.
+const DWORD g_initialLevel = []() noexcept {
+    try {
+        return InitDebugLevel();
+    } catch (...) {
+        return static_cast<DWORD>(kLogCrit);
+    }
+}();
 
 }  // namespace
 

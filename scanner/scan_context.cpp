@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "diag/debug_log.h"
 #include "paths/shell_path.h"
 #include "platform/platform.h"
 
@@ -91,7 +92,11 @@ BOOL CAutorunContext::RunRow(const LocationRow* row) {
         }
         return !queue_.empty();
     }
-    if (FAILED(row->scan(this, row))) return FALSE;
+    HRESULT hr = row->scan(this, row);
+    if (FAILED(hr)) {
+        LogDebug(kLogDebug, L"[zavel] location %08lX not scanned: 0x%08lX\r\n", row->id, static_cast<ULONG>(hr));
+        return FALSE;
+    }
     return !queue_.empty();
 }
 
