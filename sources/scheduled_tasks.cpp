@@ -77,8 +77,7 @@ HRESULT ActivateWorkItem(ITaskScheduler* scheduler, const wchar_t* name, ComPtr<
     std::wstring text = name;
     size_t extension = FindExtension(text);
     if (!EqualsNoCase(text.substr(extension), L".job") || extension == 0) return hr;
-    return scheduler->Activate(text.substr(0, extension).c_str(), IID_ITask,
-                               reinterpret_cast<IUnknown**>(task.Put()));
+    return scheduler->Activate(text.substr(0, extension).c_str(), IID_ITask, reinterpret_cast<IUnknown**>(task.Put()));
 }
 
 // Puts the subfolders of folder at the tail of the queue, in collection order.
@@ -119,8 +118,7 @@ void ReportTask(IAutorunContext* context, const LocationRow* row, IRegisteredTas
 void ReportFolderTasks(IAutorunContext* context, const LocationRow* row, ITaskFolder* folder) {
     ComPtr<IRegisteredTaskCollection> tasks;
     LONG count = 0;
-    if (FAILED(folder->GetTasks(TASK_ENUM_HIDDEN, tasks.Put())) || !tasks || FAILED(tasks->get_Count(&count)))
-        return;
+    if (FAILED(folder->GetTasks(TASK_ENUM_HIDDEN, tasks.Put())) || !tasks || FAILED(tasks->get_Count(&count))) return;
     for (LONG i = 1; i <= count; ++i) {
         ComPtr<IRegisteredTask> task;
         if (SUCCEEDED(tasks->get_Item(CollectionIndex(i), task.Put())) && task) ReportTask(context, row, task.Get());

@@ -35,8 +35,8 @@ void AddPerUserFolders(const wchar_t* valueName, std::vector<std::wstring>& fold
     std::vector<wchar_t> name(longestName + 1);
     for (DWORD index = 0;; ++index) {
         DWORD capacity = longestName + 1;
-        LSTATUS status = platform::RegEnumKeyExW(HKEY_USERS, index, name.data(), &capacity, nullptr, nullptr,
-                                                 nullptr, nullptr);
+        LSTATUS status =
+            platform::RegEnumKeyExW(HKEY_USERS, index, name.data(), &capacity, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) continue;
         platform::UniqueHKey hive;
@@ -69,8 +69,8 @@ bool ReadShellFolderValue(HKEY root, const wchar_t* valueName, std::wstring& pat
     LSTATUS status = platform::RegQueryValueExW(key.get(), valueName, nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS || !IsStringType(type)) return false;
     std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
-    status = platform::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                                        &size);
+    status =
+        platform::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
     if (status != ERROR_SUCCESS || !IsStringType(type)) return false;
     // An unterminated or odd-sized text is not a path.
     if (size != 0 && (size % sizeof(wchar_t) != 0 || text[size / sizeof(wchar_t) - 1] != L'\0')) return false;

@@ -49,8 +49,7 @@ void CWinServiceFind::ReadServiceInfo() {
 
     std::wstring servicePath = keys_->GetFullPath();
     platform::UniqueHKey service;
-    if (platform::RegOpenKeyExW(root_, servicePath.c_str(), 0, KEY_QUERY_VALUE, service.put()) != ERROR_SUCCESS)
-        return;
+    if (platform::RegOpenKeyExW(root_, servicePath.c_str(), 0, KEY_QUERY_VALUE, service.put()) != ERROR_SUCCESS) return;
     ReadStringOrEmpty(service.get(), L"ImagePath", imagePath_);
     ReadStringOrEmpty(service.get(), L"DisplayName", displayName_);
     ReadStringOrEmpty(service.get(), L"Description", description_);
@@ -61,8 +60,7 @@ void CWinServiceFind::ReadServiceInfo() {
     if (type_ != SERVICE_WIN32_SHARE_PROCESS) return;
     platform::UniqueHKey parameters;
     std::wstring parametersPath = servicePath + L"\\Parameters";
-    if (platform::RegOpenKeyExW(root_, parametersPath.c_str(), 0, KEY_QUERY_VALUE, parameters.put()) ==
-        ERROR_SUCCESS) {
+    if (platform::RegOpenKeyExW(root_, parametersPath.c_str(), 0, KEY_QUERY_VALUE, parameters.put()) == ERROR_SUCCESS) {
         ReadStringOrEmpty(parameters.get(), L"ServiceDll", serviceDll_);
         ReadStringOrEmpty(parameters.get(), L"Application", application_);
     }
