@@ -1,119 +1,177 @@
-// zvscan: scans through zvatrun.dll exactly as a host application does and prints every item.
+// zvscan: scans through zvatrun.dll exactly as a host application does, prints every item, and
+// repairs the items a selection names.
 #include <initguid.h>
 
-#include <cstdio>
-#include <string>
+#include <fcntl.h>
+#include <io.h>
 
-#include "zvatrun.h"
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli_options.h"
+#include "repair_report.h"
+#include "scanner_library.h"
+#include "text.h"
+
+using namespace zvscan;
 
 namespace {
 
-const char kUsage[] =
-    "usage: zvscan [--skip-probe] [--repairable-only] [--unrepairable-only] [--dll PATH]\n"
-    "  --skip-probe         count every candidate path as existing; touch no file\n"
-    "  --repairable-only    scan only locations whose entries can be repaired\n"
-    "  --unrepairable-only  scan only locations whose entries cannot be repaired\n"
-    "  --dll PATH           the scanner library (default: zvatrun.dll beside zvscan.exe)\n"
-    "exit codes: 0 success, 1 the library could not be loaded or the scan failed, 2 usage error\n";
+void Write(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
-std::string Utf8(const wchar_t* text) {
-    if (!text || !*text) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
-std::wstring DefaultDllPath() {
-    wchar_t path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, length);
-    size_t slash = dir.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? std::wstring() : dir.substr(0, slash + 1)) + L"zvatrun.dll";
-}
-
-void PrintItem(IZVAutorunItemEx* item) {
-    std::printf("%08lX %08lX %s%s\n", item->GetId(), item->GetCategory(), Utf8(item->GetLocation()).c_str(),
-                item->CanRepair() ? " [repairable]" : "");
-    for (ULONG i = 0, count = item->GetFileCount(); i < count; ++i) {
-        const wchar_t* file = item->GetFile(i);
-        std::printf("    %s\n", Utf8(file).c_str());
+// Loads the library, creates a scanner, scans with the options' flags and hands every item to visit
+// with its position in the scan. The summary (everything but the shown counts) is filled in. False,
+// after saying why on stderr, when the library could not be loaded or the scan could not start.
+bool Scan(const Options& options, ScannerLibrary& library, ScanSummary& summary,
+          const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
+    std::wstring path = options.dllPath.empty() ? ScannerLibrary::DefaultPath() : options.dllPath;
+    if (!library.Load(path)) {
+        Write(stderr, "zvscan: " + library.Error() + "\n");
+        return false;
     }
-}
-
-int Scan(const std::wstring& dllPath, DWORD flags) {
-    HMODULE dll = LoadLibraryW(dllPath.c_str());
-    if (!dll) {
-        std::fprintf(stderr, "zvscan: cannot load %s (error %lu)\n", Utf8(dllPath.c_str()).c_str(), GetLastError());
-        return 1;
-    }
-    auto create = reinterpret_cast<PFN_ZVAtrunCreateObject>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "ZVAtrunCreateObject")));
-    IZVAutorunScanner* scanner = nullptr;
-    HRESULT hr = create ? create(&IID_IZVAutorunScanner, reinterpret_cast<void**>(&scanner), 0) : E_NOINTERFACE;
+    ComRef<IZVAutorunScanner> scanner;
+    HRESULT hr = library.CreateScanner(scanner);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "zvscan: cannot create the scanner (0x%08lX)\n", static_cast<unsigned long>(hr));
-        FreeLibrary(dll);
-        return 1;
+        Write(stderr, "zvscan: cannot create the scanner (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+        return false;
     }
-
-    ZV_SCAN_SETTINGS settings{sizeof(settings), flags, {}};
+    auto start = std::chrono::steady_clock::now();
+    ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
     hr = scanner->StartScan(&settings);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "zvscan: the scan failed to start (0x%08lX)\n", static_cast<unsigned long>(hr));
-        scanner->Release();
-        FreeLibrary(dll);
-        return 1;
+        Write(stderr, "zvscan: the scan failed to start (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+        return false;
     }
-    unsigned long items = 0;
-    IZVAutorunItemEx* item = nullptr;
-    while (scanner->NextItem(&item)) {
-        PrintItem(item);
-        item->Release();
-        ++items;
+    ComRef<IZVAutorunItemEx> item;
+    while (scanner->NextItem(item.Put())) {
+        ItemRecord record = ReadItemRecord(item.Get(), ++summary.scanned);
+        visit(std::move(item), std::move(record));
+    }
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ComRef<IZVAutorunPerformView> view;
+    if (SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(view.Put())))) {
+        for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
+            summary.counters[kind - 1] = view->GetCount(kind);
+    }
+    return true;
+}
+
+// Counts a shown item into the summary; items of one row come out one after another.
+void CountShown(ScanSummary& summary, const ItemRecord& record, unsigned long& previousId) {
+    if (summary.shown == 0 || record.id != previousId) ++summary.rows;
+    previousId = record.id;
+    ++summary.shown;
+    if (record.repairable) ++summary.repairable;
+}
+
+int RunScan(const Options& options) {
+    ScannerLibrary library;
+    ScanSummary summary;
+    unsigned long previousId = 0;
+    Write(stdout, Header(options.format));
+    bool scanned = Scan(options, library, summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
+        if (!options.selection.Matches(record)) return;
+        CountShown(summary, record, previousId);
+        Write(stdout, Item(options.format, record));
+    });
+    if (!scanned) return kExitFailure;
+    if (options.counters) Write(stdout, CountersText(options.format, summary.counters));
+    std::fflush(stdout);
+    Write(stderr, SummaryText(summary));
+    return kExitSuccess;
+}
+
+bool Confirmed(size_t count) {
+    Write(stderr, "Repair " + std::to_string(count) + (count == 1 ? " item" : " items") + "? [y/N] ");
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof(answer), stdin)) return false;
+    std::string text = answer;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text == "y" || text == "Y" || text == "yes" || text == "YES" || text == "Yes";
+}
+
+int RunRepair(const Options& options) {
+    ScannerLibrary library;
+    ScanSummary summary;
+    unsigned long previousId = 0;
+    std::vector<std::pair<ComRef<IZVAutorunItemEx>, ItemRecord>> selected;
+    bool scanned = Scan(options, library, summary, [&](ComRef<IZVAutorunItemEx>&& item, ItemRecord&& record) {
+        if (!options.selection.Matches(record)) return;
+        CountShown(summary, record, previousId);
+        selected.emplace_back(std::move(item), std::move(record));
+    });
+    if (!scanned) return kExitFailure;
+    Write(stderr, SummaryText(summary));
+    if (selected.empty()) {
+        Write(stderr, "zvscan: no item matches the selection; nothing repaired\n");
+        return kExitFailure;
     }
 
-    static const char* const kCounterNames[] = {"file probes", "command lines", "file lists",
-                                                "candidates", "directory searches", "extension searches"};
-    std::printf("items: %lu\n", items);
-    IZVAutorunPerformView* view = nullptr;
-    if (SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(&view)))) {
-        for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
-            std::printf("%s: %lu\n", kCounterNames[kind - 1], view->GetCount(kind));
-        view->Release();
+    auto requestFile = [&](const ItemRecord& record) {
+        if (options.requestFile) return *options.requestFile;
+        return record.files.empty() ? std::wstring() : record.files.front();
+    };
+    Write(stdout, options.dryRun ? "Would repair:\n" : "Selected for repair:\n");
+    Write(stdout, TableHeader());
+    for (const auto& [item, record] : selected) {
+        Write(stdout, TableItem(record));
+        std::wstring file = requestFile(record);
+        Write(stdout, std::string(45, ' ') + "request names: " + (file.empty() ? "no file" : Utf8(file)) +
+                          (record.repairable ? "" : " (this location has no repair: E_NOTIMPL)") + "\n");
     }
-    scanner->Release();
-    FreeLibrary(dll);
-    return 0;
+    std::fflush(stdout);
+    if (options.dryRun) {
+        Write(stdout, "Dry run: nothing was changed.\n");
+        return kExitSuccess;
+    }
+    if (!options.yes && !Confirmed(selected.size())) {
+        Write(stderr, "zvscan: nothing repaired\n");
+        return kExitFailure;
+    }
+
+    int result = kExitSuccess;
+    for (const auto& [item, record] : selected) {
+        std::wstring file = requestFile(record);
+        ZV_REPAIR_REQUEST request{sizeof(request), file.empty() ? nullptr : file.c_str()};
+        HRESULT hr = item->Repair(&request);
+        if (hr != S_OK) result = kExitFailure;
+        Write(stdout, "#" + std::to_string(record.index) + " " + Hex32(record.id) + " " + Utf8(record.location) + ": " +
+                          DescribeRepairResult(hr, record.kind, file) + "\n");
+    }
+    return result;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    DWORD flags = 0;
-    std::wstring dllPath = DefaultDllPath();
-    for (int i = 1; i < argc; ++i) {
-        std::wstring arg = argv[i];
-        if (arg == L"--skip-probe") {
-            flags |= ZV_SCAN_SKIP_PROBE;
-        } else if (arg == L"--repairable-only") {
-            flags |= ZV_SCAN_REPAIRABLE_ONLY;
-        } else if (arg == L"--unrepairable-only") {
-            flags |= ZV_SCAN_UNREPAIRABLE_ONLY;
-        } else if (arg == L"--dll" && i + 1 < argc) {
-            dllPath = argv[++i];
-        } else if (arg == L"--help" || arg == L"-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "zvscan: unknown option %s\n%s", Utf8(arg.c_str()).c_str(), kUsage);
-            return 2;
-        }
+    // UTF-8 bytes exactly as written: no newline translation, and a console told to expect UTF-8.
+    _setmode(_fileno(stdout), _O_BINARY);
+    DWORD mode;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) SetConsoleOutputCP(CP_UTF8);
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(Utf8(argv[i]));
+    Options options;
+    ParseOutcome outcome = ParseCommandLine(args, options);
+    if (!outcome.run) {
+        Write(outcome.exitCode == kExitSuccess ? stdout : stderr, outcome.text);
+        return outcome.exitCode;
     }
+
     // The host initialises COM on its thread: shortcut targets and scheduled tasks are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int result = Scan(dllPath, flags);
+    int result;
+    try {
+        result = options.command == Command::Repair ? RunRepair(options) : RunScan(options);
+    } catch (const std::exception& error) {
+        Write(stderr, std::string("zvscan: ") + error.what() + "\n");
+        result = kExitFailure;
+    }
     if (SUCCEEDED(com)) CoUninitialize();
     return result;
 }

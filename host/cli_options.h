@@ -1,0 +1,55 @@
+// zvscan's command line: what to scan, which items to show or repair, and how to print them.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "item_record.h"
+#include "output.h"
+
+namespace zvscan {
+
+// Exit codes, as --help documents them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;  // the library could not be loaded, the scan failed, or a repair did not happen
+constexpr int kExitUsage = 2;
+
+// Every filter given must hold; within one filter, any of its values may.
+struct Selection {
+    std::vector<unsigned long> categories;
+    std::vector<unsigned long> ids;
+    std::vector<std::wstring> locations;  // whole location texts, compared without regard to case
+    std::vector<unsigned long> indexes;   // positions in the scan, from 1
+
+    bool Matches(const ItemRecord& record) const;
+    // A repair needs an index, or an identifier together with a location.
+    bool PinsItems() const { return !indexes.empty() || (!ids.empty() && !locations.empty()); }
+};
+
+enum class Command { Scan, Repair };
+
+struct Options {
+    Command command = Command::Scan;
+    std::wstring dllPath;  // empty: zvatrun.dll beside zvscan.exe
+    DWORD scanFlags = 0;   // ZV_SCAN_* bits
+    OutputFormat format = OutputFormat::Table;
+    bool counters = false;
+    Selection selection;
+    bool yes = false;
+    bool dryRun = false;
+    std::optional<std::wstring> requestFile;  // repair: the file the request names instead of the item's first
+};
+
+struct ParseOutcome {
+    bool run = false;  // false: exit with exitCode after printing text
+    int exitCode = kExitSuccess;
+    std::string text;  // the help (for stdout) or the usage error (for stderr)
+};
+
+// args: the arguments after the program name, in UTF-8.
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& options);
+
+}  // namespace zvscan

@@ -1,0 +1,47 @@
+#include "scanner_library.h"
+
+#include <vector>
+
+#include "text.h"
+
+namespace zvscan {
+
+ScannerLibrary::~ScannerLibrary() {
+    if (module_) FreeLibrary(module_);
+}
+
+bool ScannerLibrary::Load(const std::wstring& path) {
+    module_ = LoadLibraryW(path.c_str());
+    if (!module_) {
+        error_ = "cannot load " + Utf8(path) + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    create_ = reinterpret_cast<PFN_ZVAtrunCreateObject>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "ZVAtrunCreateObject")));
+    if (!create_) {
+        error_ = Utf8(path) + " does not export ZVAtrunCreateObject";
+        return false;
+    }
+    return true;
+}
+
+HRESULT ScannerLibrary::CreateScanner(ComRef<IZVAutorunScanner>& scanner) {
+    if (!create_) return E_UNEXPECTED;
+    return create_(&IID_IZVAutorunScanner, reinterpret_cast<void**>(scanner.Put()), 0);
+}
+
+std::wstring ScannerLibrary::DefaultPath() {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return L"zvatrun.dll";
+        if (length < path.size()) {
+            std::wstring self(path.data(), length);
+            size_t slash = self.find_last_of(L"\\/");
+            return (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"zvatrun.dll";
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace zvscan

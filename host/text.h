@@ -1,0 +1,24 @@
+// Text conversions of the host: UTF-16 from the library, UTF-8 on the command line and the output.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace zvscan {
+
+// Unpaired surrogates become U+FFFD: the output is always valid UTF-8.
+std::string Utf8(const std::wstring& text);
+std::string Utf8(const wchar_t* text);  // null counts as empty
+std::wstring Wide(const std::string& utf8);
+
+// "0x" and eight upper-case hex digits.
+std::string Hex32(unsigned long value);
+// Hex digits with or without "0x", at most eight; nothing for anything else.
+std::optional<unsigned long> ParseHex32(const std::string& text);
+
+// Ordinal comparison without regard to case, as the registry compares names.
+bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
+
+}  // namespace zvscan
