@@ -1,7 +1,5 @@
 // zvscan: scans through zvatrun.dll exactly as a host application does, prints every item, and
 // repairs the items a selection names.
-#include <initguid.h>
-
 #include <fcntl.h>
 #include <io.h>
 

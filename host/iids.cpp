@@ -1,0 +1,4 @@
+// The interface identifiers of zvatrun.h, defined once for the host.
+#include <initguid.h>
+
+#include "zvatrun.h"

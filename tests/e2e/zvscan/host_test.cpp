@@ -1,0 +1,559 @@
+// zvscan: its output forms and command line, and the built zvscan.exe run as a person runs it,
+// scanning the test prefix through the built DLL (read only: nothing here repairs).
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "cli_options.h"
+#include "item_record.h"
+#include "output.h"
+#include "repair_report.h"
+#include "text.h"
+
+namespace zvscan {
+namespace {
+
+using Json = nlohmann::json;
+
+ItemRecord RegistryRecord() {
+    ItemRecord r;
+    r.index = 36;
+    r.id = 0x10101015;
+    r.category = 0x10100000;
+    r.kind = ItemKind::Registry;
+    r.location = L"HKEY_USERS\\S-1-5-21\\Run\\[Up,\"date\"r]";
+    r.files = {L"C:\\Program Files\\Zv Demo\\r\u00e9sum\u00e9.exe", L"C:\\b.dll"};
+    r.repairable = true;
+    r.root = L"HKEY_USERS\\S-1-5-21";
+    r.keyPath = L"Run";
+    r.valueName = L"Up,\"date\"r";
+    r.valueData = L"\"C:\\Program Files\\Zv Demo\\r\u00e9sum\u00e9.exe\" /x\r\nC:\\b.dll";
+    return r;
+}
+
+// RFC 4180 records: quoted fields may hold commas, doubled quotes and line breaks.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(field);
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record.push_back(field);
+            records.push_back(record);
+            record.clear();
+            field.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    EXPECT_TRUE(field.empty() && record.empty()) << "the last record does not end in CRLF";
+    return records;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "output does not end in a newline";
+    return lines;
+}
+
+TEST(ZvscanOutput, CsvQuotesOnlyWhatRfc4180Requires) {
+    EXPECT_EQ(CsvField("plain text"), "plain text");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
+    EXPECT_EQ(CsvField(""), "");
+}
+
+TEST(ZvscanOutput, CsvRecordsCarryEveryKindInItsColumns) {
+    ItemRecord reg = RegistryRecord();
+    ItemRecord ime;
+    ime.index = 7;
+    ime.id = 0x10600001;
+    ime.category = 0x10600000;
+    ime.kind = ItemKind::InputMethod;
+    ime.location = L"HKCU\\Keyboard Layout\\Preload\\[2]";
+    ime.preloadIndex = 2;
+    ime.layoutId = L"E0200409";
+    ItemRecord ini;
+    ini.id = kDriveAutorunId;
+    ini.category = 0x10500000;
+    ini.kind = ItemKind::AutorunFile;
+    ini.iniPath = L"D:\\Autorun.inf";
+    ini.section = L"AutoRun";
+    ini.iniKey = L"Open";
+    ini.iniValue = L"setup.exe";
+
+    auto records = ParseCsv(CsvHeader() + CsvItem(reg) + CsvItem(ime) + CsvItem(ini));
+    ASSERT_EQ(records.size(), 4u);
+    const std::vector<std::string>& header = records[0];
+    for (const auto& record : records) ASSERT_EQ(record.size(), header.size());
+    auto cell = [&](size_t row, const std::string& column) {
+        for (size_t i = 0; i < header.size(); ++i)
+            if (header[i] == column) return records[row][i];
+        ADD_FAILURE() << "no column " << column;
+        return std::string();
+    };
+    EXPECT_EQ(cell(1, "index"), "36");
+    EXPECT_EQ(cell(1, "id"), "0x10101015");
+    EXPECT_EQ(cell(1, "category"), "0x10100000");
+    EXPECT_EQ(cell(1, "category_name"), "registry");
+    EXPECT_EQ(cell(1, "location"), "HKEY_USERS\\S-1-5-21\\Run\\[Up,\"date\"r]");
+    EXPECT_EQ(cell(1, "files"), "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe|C:\\b.dll");
+    EXPECT_EQ(cell(1, "repairable"), "true");
+    EXPECT_EQ(cell(1, "value"), "Up,\"date\"r");
+    EXPECT_EQ(cell(1, "data"), Utf8(reg.valueData));
+    EXPECT_EQ(cell(1, "preload_index"), "");
+    EXPECT_EQ(cell(2, "kind"), "input-method");
+    EXPECT_EQ(cell(2, "preload_index"), "2");
+    EXPECT_EQ(cell(2, "layout_id"), "E0200409");
+    EXPECT_EQ(cell(2, "repairable"), "false");
+    EXPECT_EQ(cell(2, "root"), "");
+    EXPECT_EQ(cell(3, "ini_path"), "D:\\Autorun.inf");
+    EXPECT_EQ(cell(3, "key"), "Open");
+    EXPECT_EQ(cell(3, "value"), "setup.exe");
+}
+
+TEST(ZvscanOutput, JsonLinesHoldTheKindFields) {
+    Json reg = Json::parse(JsonItem(RegistryRecord()));
+    EXPECT_EQ(reg["index"], 36);
+    EXPECT_EQ(reg["id"], "0x10101015");
+    EXPECT_EQ(reg["category"], "0x10100000");
+    EXPECT_EQ(reg["category_name"], "registry");
+    EXPECT_EQ(reg["kind"], "registry");
+    EXPECT_EQ(reg["repairable"], true);
+    EXPECT_EQ(reg["files"], Json::array({"C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe", "C:\\b.dll"}));
+    EXPECT_EQ(reg["root"], "HKEY_USERS\\S-1-5-21");
+    EXPECT_EQ(reg["key"], "Run");
+    EXPECT_EQ(reg["value"], "Up,\"date\"r");
+    EXPECT_EQ(reg["data"], Utf8(RegistryRecord().valueData));
+
+    ItemRecord link;
+    link.id = 0x10400002;
+    link.category = 0x10400000;
+    link.kind = ItemKind::Shortcut;
+    link.filePath = L"C:\\Startup\\Tray.lnk";
+    ItemRecord command;
+    command.id = 0x10700020;
+    command.category = 0x10700000;
+    command.kind = ItemKind::OpenCommand;
+    command.extension = L".txt";
+    command.progId = L"txtfile";
+    command.verb = L"open";
+    ItemRecord service;
+    service.id = 0x10200001;
+    service.category = 0x10200000;
+    service.kind = ItemKind::Service;
+    Json linkJson = Json::parse(JsonItem(link));
+    Json commandJson = Json::parse(JsonItem(command));
+    Json serviceJson = Json::parse(JsonItem(service));
+    EXPECT_EQ(linkJson["file_path"], "C:\\Startup\\Tray.lnk");
+    EXPECT_EQ(linkJson["category_name"], "startup");
+    EXPECT_FALSE(linkJson.contains("root"));
+    EXPECT_EQ(commandJson["extension"], ".txt");
+    EXPECT_EQ(commandJson["progid"], "txtfile");
+    EXPECT_EQ(commandJson["verb"], "open");
+    EXPECT_EQ(serviceJson["kind"], "service");
+    EXPECT_EQ(serviceJson["files"], Json::array());
+    EXPECT_EQ(serviceJson.size(), 8u) << serviceJson.dump();
+}
+
+TEST(ZvscanOutput, TextIsValidUtf8EvenFromBrokenUtf16) {
+    ItemRecord r = RegistryRecord();
+    r.location = std::wstring(L"bad ") + static_cast<wchar_t>(0xD800) + L" end";
+    std::string line = JsonItem(r);
+    ASSERT_EQ(line.back(), '\n');
+    Json json = Json::parse(line);
+    EXPECT_EQ(json["location"], "bad \xEF\xBF\xBD end");
+    EXPECT_EQ(Utf8(Wide("Gr\xC3\xBC\xC3\x9F"
+                        "e \xE2\x82\xAC")),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC");
+}
+
+TEST(ZvscanOutput, CountersAndSummary) {
+    Counters counters = {1, 2, 3, 4, 5, 6};
+    Json json = Json::parse(JsonCounters(counters));
+    EXPECT_EQ(json["counters"]["file_probes"], 1);
+    EXPECT_EQ(json["counters"]["command_lines"], 2);
+    EXPECT_EQ(json["counters"]["extension_searches"], 6);
+    auto records = ParseCsv(CsvCounters(counters).substr(2));
+    ASSERT_EQ(records.size(), 7u);
+    EXPECT_EQ(records[4], (std::vector<std::string>{"candidates", "4"}));
+    EXPECT_NE(TableCounters(counters).find("directory searches   5"), std::string::npos);
+
+    ScanSummary summary;
+    summary.scanned = 10;
+    summary.shown = 1;
+    summary.repairable = 1;
+    summary.rows = 1;
+    summary.counters = counters;
+    std::string text = SummaryText(summary);
+    EXPECT_NE(text.find("1 of 10 items shown (1 repairable) from 1 row in "), std::string::npos) << text;
+    EXPECT_NE(text.find("file probes 1, command lines 2, file lists 3, candidates 4, directory searches 5, "
+                        "extension searches 6\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST(ZvscanOutput, TableShowsEachFileUnderItsItem) {
+    std::vector<std::string> lines = Lines(TableItem(RegistryRecord()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].substr(0, 47), "   36  0x10101015  registry          yes     HK");
+    EXPECT_EQ(lines[1], std::string(45, ' ') + "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe");
+    EXPECT_EQ(lines[2], std::string(45, ' ') + "C:\\b.dll");
+}
+
+TEST(ZvscanCategories, NamesAndHexValuesSelectTheSameCategory) {
+    const unsigned long categories[] = {0x10100000, 0x10200000, 0x10300000, 0x10400000,
+                                        0x10500000, 0x10600000, 0x10700000};
+    for (unsigned long category : categories) {
+        std::string name = CategoryName(category);
+        EXPECT_NE(name, "unknown");
+        EXPECT_EQ(ParseCategory(name), category) << name;
+        EXPECT_EQ(ParseCategory(Hex32(category)), category);
+    }
+    EXPECT_STREQ(CategoryName(0x10800000), "unknown");
+    EXPECT_EQ(ParseCategory("0x10101015"), std::nullopt) << "an identifier, not a category";
+    EXPECT_EQ(ParseCategory("Registry"), std::nullopt);
+    EXPECT_EQ(ParseHex32("10101015"), 0x10101015ul);
+    EXPECT_EQ(ParseHex32("0XaBc"), 0xABCul);
+    EXPECT_EQ(ParseHex32("0x123456789"), std::nullopt);
+    EXPECT_EQ(ParseHex32("0x"), std::nullopt);
+    EXPECT_EQ(ParseHex32("12g"), std::nullopt);
+}
+
+ParseOutcome Parse(std::vector<std::string> args, Options& options) { return ParseCommandLine(args, options); }
+
+TEST(ZvscanCommandLine, ScanOptionsBecomeSettingsAndFilters) {
+    Options options;
+    ParseOutcome outcome = Parse(
+        {"--skip-probe", "--unrepairable-only", "--format", "csv", "--counters", "--category", "services", "--category",
+         "0x10700000", "--id", "10101015", "--location", "HKCU\\A", "--index", "3", "--dll", "C:\\x\\zvatrun.dll"},
+        options);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(options.command, Command::Scan);
+    EXPECT_EQ(options.scanFlags, ZV_SCAN_SKIP_PROBE | ZV_SCAN_UNREPAIRABLE_ONLY);
+    EXPECT_EQ(options.format, OutputFormat::Csv);
+    EXPECT_TRUE(options.counters);
+    EXPECT_EQ(options.selection.categories, (std::vector<unsigned long>{0x10200000, 0x10700000}));
+    EXPECT_EQ(options.selection.ids, (std::vector<unsigned long>{0x10101015}));
+    EXPECT_EQ(options.selection.locations, (std::vector<std::wstring>{L"HKCU\\A"}));
+    EXPECT_EQ(options.selection.indexes, (std::vector<unsigned long>{3}));
+    EXPECT_EQ(options.dllPath, L"C:\\x\\zvatrun.dll");
+
+    Options defaults;
+    ASSERT_TRUE(Parse({}, defaults).run);
+    EXPECT_EQ(defaults.scanFlags, 0u);
+    EXPECT_EQ(defaults.format, OutputFormat::Table);
+    EXPECT_TRUE(defaults.dllPath.empty());
+}
+
+TEST(ZvscanCommandLine, RepairNeedsASelectionThatPinsItems) {
+    Options byIndex;
+    ParseOutcome outcome = Parse({"--repairable-only", "repair", "--index", "12", "--dry-run", "--file", ""}, byIndex);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(byIndex.command, Command::Repair);
+    EXPECT_EQ(byIndex.scanFlags, ZV_SCAN_REPAIRABLE_ONLY);
+    EXPECT_TRUE(byIndex.dryRun);
+    EXPECT_FALSE(byIndex.yes);
+    EXPECT_EQ(byIndex.requestFile, std::wstring());
+
+    Options byLocation;
+    outcome = Parse({"repair", "-y", "--id", "0x10101015", "--location", "HKEY_USERS\\S\\Run\\[R\xC3\xA9sum\xC3\xA9]"},
+                    byLocation);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_TRUE(byLocation.yes);
+    EXPECT_EQ(byLocation.requestFile, std::nullopt);
+    EXPECT_EQ(byLocation.selection.locations, (std::vector<std::wstring>{L"HKEY_USERS\\S\\Run\\[R\u00e9sum\u00e9]"}));
+
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"repair"},
+                                                                               {"repair", "--id", "0x10101015"},
+                                                                               {"repair", "--location", "X"},
+                                                                               {"repair", "--category", "registry"}}) {
+        Options options;
+        outcome = Parse(args, options);
+        EXPECT_FALSE(outcome.run);
+        EXPECT_EQ(outcome.exitCode, kExitUsage) << args.back();
+        EXPECT_NE(outcome.text.find("repair needs --index, or --id together with --location"), std::string::npos);
+    }
+}
+
+TEST(ZvscanCommandLine, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--bogus"},
+        {"--format", "xml"},
+        {"--repairable-only", "--unrepairable-only"},
+        {"--id", "0x1234567890"},
+        {"--id", "zz"},
+        {"--category", "everything"},
+        {"--index", "0"},
+        {"--index", "-3"},
+        {"--dll"},
+        {"repair", "--index", "1", "--format", "json"},
+        {"repair", "--index", "1", "--counters"},
+        {"scan"},
+    };
+    for (const auto& args : wrong) {
+        Options options;
+        ParseOutcome outcome = Parse(args, options);
+        EXPECT_FALSE(outcome.run) << args[0];
+        EXPECT_EQ(outcome.exitCode, kExitUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+        EXPECT_EQ(outcome.text.rfind("zvscan: ", 0), 0u) << outcome.text;
+    }
+}
+
+TEST(ZvscanCommandLine, HelpDocumentsEveryOptionAndTheExitCodes) {
+    Options options;
+    ParseOutcome outcome = Parse({"--help"}, options);
+    EXPECT_FALSE(outcome.run);
+    EXPECT_EQ(outcome.exitCode, kExitSuccess);
+    for (const char* option : {"--dll", "--skip-probe", "--repairable-only", "--unrepairable-only", "--format",
+                               "--counters", "--category", "--id", "--location", "--index", "repair", "--yes",
+                               "--dry-run", "--file", "Exit codes: 0 success; 1 ", "2 usage error"})
+        EXPECT_NE(outcome.text.find(option), std::string::npos) << option;
+    Options repairHelp;
+    EXPECT_EQ(Parse({"repair", "--help"}, repairHelp).text, outcome.text);
+}
+
+TEST(ZvscanSelection, EveryGivenFilterMustHold) {
+    ItemRecord r = RegistryRecord();
+    Selection all;
+    EXPECT_TRUE(all.Matches(r));
+    Selection byLocation;
+    byLocation.ids = {0x10101016, 0x10101015};
+    byLocation.locations = {L"hkey_users\\s-1-5-21\\RUN\\[up,\"DATE\"r]"};
+    EXPECT_TRUE(byLocation.Matches(r)) << "ids are alternatives; locations compare without regard to case";
+    EXPECT_TRUE(byLocation.PinsItems());
+    byLocation.locations = {L"HKEY_USERS\\S-1-5-21\\Run"};
+    EXPECT_FALSE(byLocation.Matches(r)) << "a location matches as a whole";
+    Selection byIndex;
+    byIndex.indexes = {35};
+    EXPECT_FALSE(byIndex.Matches(r));
+    byIndex.indexes.push_back(36);
+    EXPECT_TRUE(byIndex.Matches(r));
+    byIndex.categories = {0x10700000};
+    EXPECT_FALSE(byIndex.Matches(r));
+    Selection idOnly;
+    idOnly.ids = {0x10101015};
+    EXPECT_FALSE(idOnly.PinsItems());
+}
+
+TEST(ZvscanRepairReport, ResultsInWords) {
+    EXPECT_EQ(DescribeRepairResult(S_OK, ItemKind::Registry, L"C:\\a.exe"), "S_OK (0x00000000): repaired");
+    EXPECT_EQ(DescribeRepairResult(S_FALSE, ItemKind::Registry, L"C:\\windows\\system32\\rundll32.exe"),
+              "S_FALSE (0x00000001): not repaired: C:\\windows\\system32\\rundll32.exe is a known system host "
+              "program, which the library refuses to act on");
+    EXPECT_EQ(DescribeRepairResult(S_FALSE, ItemKind::InputMethod, L"C:\\x.ime"),
+              "S_FALSE (0x00000001): not repaired: the preload list changed since the scan");
+    EXPECT_EQ(DescribeRepairResult(E_NOTIMPL, ItemKind::Service, L""),
+              "E_NOTIMPL (0x80004001): not repaired: this location has no repair");
+    EXPECT_EQ(DescribeRepairResult(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), ItemKind::Registry, L"").substr(0, 53),
+              "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) (0x80070002)");
+    std::string other = DescribeRepairResult(HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT), ItemKind::Shortcut, L"");
+    EXPECT_EQ(other.substr(0, 48), "HRESULT_FROM_WIN32(19) (0x80070013): not repaire") << other;
+    EXPECT_GT(other.size(), 50u) << "the system's text follows";
+}
+
+// Items for ReadItemRecord: registry and autorun-file items answer the same kind IID, each with its
+// own interface.
+template <class Kind>
+class FakeItem : public IZVAutorunItemEx, public Kind {
+public:
+    FakeItem(ULONG id, const wchar_t* location) : id_(id), location_(location) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (IsEqualIID(riid, IID_IZVAutorunItem_Reg)) {
+            *ppv = static_cast<Kind*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    ULONG STDMETHODCALLTYPE GetId() override { return id_; }
+    ULONG STDMETHODCALLTYPE GetCategory() override { return id_ & 0xFFF00000u; }
+    LPCWSTR STDMETHODCALLTYPE GetLocation() override { return location_; }
+    ULONG STDMETHODCALLTYPE GetFileCount() override { return 3; }
+    LPCWSTR STDMETHODCALLTYPE GetFile(ULONG index) override {
+        static const wchar_t* const kFiles[] = {L"C:\\svchost.exe", L"", L"C:\\svc.dll"};
+        return index < 3 ? kFiles[index] : nullptr;
+    }
+    BOOL STDMETHODCALLTYPE CanRepair() override { return TRUE; }
+    HRESULT STDMETHODCALLTYPE Repair(const ZV_REPAIR_REQUEST*) override { return E_NOTIMPL; }
+    void STDMETHODCALLTYPE SetOwner(IZVAutorunScanner*) override {}
+
+private:
+    ULONG id_;
+    const wchar_t* location_;
+};
+
+class FakeRegItem : public FakeItem<IZVAutorunItem_Reg> {
+public:
+    FakeRegItem(const wchar_t* location, const wchar_t* keyPath) : FakeItem(0x10101015, location), keyPath_(keyPath) {}
+    HKEY STDMETHODCALLTYPE GetRootKey() override { return reinterpret_cast<HKEY>(0x1234); }
+    LPCWSTR STDMETHODCALLTYPE GetKeyPath() override { return keyPath_; }
+    LPCWSTR STDMETHODCALLTYPE GetValueName() override { return L"Name"; }
+    LPCWSTR STDMETHODCALLTYPE GetValueData() override { return nullptr; }
+
+private:
+    const wchar_t* keyPath_;
+};
+
+class FakeIniItem : public FakeItem<IZVAutorunItem_Ini> {
+public:
+    FakeIniItem() : FakeItem(kDriveAutorunId, L"D:\\Autorun.inf") {}
+    LPCWSTR STDMETHODCALLTYPE GetIniPath() override { return L"D:\\Autorun.inf"; }
+    LPCWSTR STDMETHODCALLTYPE GetSection() override { return L"AutoRun"; }
+    LPCWSTR STDMETHODCALLTYPE GetKeyName() override { return L"Open"; }
+    LPCWSTR STDMETHODCALLTYPE GetValue() override { return L"setup.exe /s"; }
+};
+
+TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
+    FakeRegItem hive(L"HKEY_USERS\\S-1-5-21-0-0-0-1000\\SOFTWARE\\Run\\[Name]", L"SOFTWARE\\Run");
+    ItemRecord record = ReadItemRecord(&hive, 5);
+    EXPECT_EQ(record.kind, ItemKind::Registry);
+    EXPECT_EQ(record.index, 5u);
+    EXPECT_EQ(record.root, L"HKEY_USERS\\S-1-5-21-0-0-0-1000");
+    EXPECT_EQ(record.valueName, L"Name");
+    EXPECT_EQ(record.valueData, L"");
+    EXPECT_EQ(record.files, (std::vector<std::wstring>{L"C:\\svchost.exe", L"C:\\svc.dll"})) << "no empty files";
+
+    FakeRegItem noKey(L"HKEY_USERS\\S-1-5-18", L"");
+    EXPECT_EQ(ReadItemRecord(&noKey, 1).root, L"HKEY_USERS\\S-1-5-18");
+    FakeRegItem unknown(L"", L"SOFTWARE\\Run");
+    EXPECT_EQ(ReadItemRecord(&unknown, 1).root, L"0x00001234");
+
+    FakeIniItem autorun;
+    record = ReadItemRecord(&autorun, 1);
+    EXPECT_EQ(record.kind, ItemKind::AutorunFile);
+    EXPECT_EQ(record.iniPath, L"D:\\Autorun.inf");
+    EXPECT_EQ(record.section, L"AutoRun");
+    EXPECT_EQ(record.iniKey, L"Open");
+    EXPECT_EQ(record.iniValue, L"setup.exe /s");
+    EXPECT_TRUE(record.root.empty());
+}
+
+// zvscan.exe beside this test, run with its output captured.
+struct ProcessRun {
+    DWORD exitCode = 0;
+    std::string out;
+};
+
+ProcessRun RunZvscan(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe(self, length);
+    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"zvscan.exe";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = nul;
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    ProcessRun run;
+    bool started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    EXPECT_TRUE(started) << GetLastError();
+    CloseHandle(writeEnd);
+    CloseHandle(nul);
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) run.out.append(buffer, read);
+    CloseHandle(readEnd);
+    if (started) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    return run;
+}
+
+TEST(ZvscanProcess, JsonLinesOfARealScanParseOneByOne) {
+    ProcessRun run = RunZvscan(L"--format json --counters");
+    ASSERT_EQ(run.exitCode, 0u);
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 2u) << "Wine's own entries at least";
+    unsigned long previous = 0;
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        Json item = Json::parse(lines[i]);
+        for (const char* field :
+             {"index", "id", "category", "category_name", "kind", "location", "files", "repairable"})
+            ASSERT_TRUE(item.contains(field)) << field << " in " << lines[i];
+        EXPECT_GT(item["index"].get<unsigned long>(), previous);
+        previous = item["index"];
+        unsigned long id = *ParseHex32(item["id"].get<std::string>());
+        EXPECT_EQ(item["category"], Hex32(id & 0xFFF00000ul));
+        EXPECT_EQ(item["category_name"], CategoryName(id & 0xFFF00000ul));
+        if (item["kind"] == "registry") {
+            for (const char* field : {"root", "key", "value", "data"}) EXPECT_TRUE(item.contains(field)) << lines[i];
+        }
+    }
+    Json counters = Json::parse(lines.back());
+    EXPECT_EQ(counters["counters"].size(), 6u) << lines.back();
+}
+
+TEST(ZvscanProcess, CsvOfARealScanHasOneRecordPerItem) {
+    ProcessRun json = RunZvscan(L"--format json --skip-probe --category registry");
+    ProcessRun csv = RunZvscan(L"--format csv --skip-probe --category registry");
+    ASSERT_EQ(csv.exitCode, 0u);
+    auto records = ParseCsv(csv.out);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.size() - 1, Lines(json.out).size());
+    for (const auto& record : records) {
+        ASSERT_EQ(record.size(), records[0].size());
+        if (&record != &records[0]) {
+            EXPECT_EQ(record[3], "registry");
+        }
+    }
+}
+
+TEST(ZvscanProcess, ExitCodes) {
+    ProcessRun help = RunZvscan(L"--help");
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+    EXPECT_EQ(RunZvscan(L"--no-such-option").exitCode, 2u);
+    EXPECT_EQ(RunZvscan(L"repair").exitCode, 2u);
+    EXPECT_EQ(RunZvscan(L"--dll C:\\no\\such\\zvatrun.dll").exitCode, 1u);
+    EXPECT_EQ(RunZvscan(L"--dll C:\\windows\\system32\\kernel32.dll").exitCode, 1u) << "no factory there";
+    ProcessRun none = RunZvscan(L"repair --yes --index 4000000000");
+    EXPECT_EQ(none.exitCode, 1u) << "nothing matched, nothing repaired";
+    EXPECT_EQ(none.out, "");
+    ProcessRun filtered = RunZvscan(L"--skip-probe --id 0x10101015 --location \"HKEY_USERS\\no such hive\"");
+    EXPECT_EQ(filtered.exitCode, 0u);
+    EXPECT_EQ(filtered.out, TableHeader());
+}
+
+}  // namespace
+}  // namespace zvscan
