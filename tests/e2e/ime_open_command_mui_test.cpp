@@ -30,8 +30,7 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 }
 
 // Stores exactly these bytes: what follows them in the buffer is not a terminator, so Wine adds none.
-void StoreValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type,
-                std::vector<BYTE> bytes) {
+void StoreValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD type, std::vector<BYTE> bytes) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -78,7 +77,7 @@ public:
             RegCloseKey(key);
         }
         // The keys of the path that are missing now, outermost first.
-        for (size_t at = path_.find(L'\\'); ; at = path_.find(L'\\', at + 1)) {
+        for (size_t at = path_.find(L'\\');; at = path_.find(L'\\', at + 1)) {
             std::wstring prefix = path_.substr(0, at);
             if (!KeyExists(root_, prefix)) created_.push_back(prefix);
             if (at == std::wstring::npos) break;
@@ -126,7 +125,8 @@ public:
     }
     std::wstring Add(const std::wstring& name) {
         std::wstring path = directory_ + L"\\" + name;
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         files_.push_back(path);
         return path;
@@ -311,8 +311,8 @@ TEST_F(ImeOpenCommandMuiTest, AMuiCacheValueIsReportedByItsName) {
         reg->Release();
     }
     ASSERT_EQ(ours.size(), 1u) << "the current user's hive only";
-    EXPECT_EQ(ours[0].location, std::wstring(L"HKEY_USERS\\S-1-5-21-0-0-0-1000\\") + kMuiCachePath + L"\\[" +
-                                    program + L"]");
+    EXPECT_EQ(ours[0].location,
+              std::wstring(L"HKEY_USERS\\S-1-5-21-0-0-0-1000\\") + kMuiCachePath + L"\\[" + program + L"]");
     EXPECT_EQ(ours[0].files, std::vector<std::wstring>{program}) << "the file is the path the name holds";
     EXPECT_FALSE(ours[0].item->CanRepair());
     Release();

@@ -54,8 +54,8 @@ public:
                (HKEY k, DWORD i, LPWSTR n, LPDWORD c, LPDWORD r, LPDWORD t, LPBYTE d, LPDWORD ds),
                (k, i, n, c, r, t, d, ds))
     ZV_FORWARD(LSTATUS, RegQueryInfoKeyW,
-               (HKEY k, LPWSTR cl, LPDWORD cc, LPDWORD r, LPDWORD sk, LPDWORD msk, LPDWORD mc, LPDWORD v,
-                LPDWORD mvn, LPDWORD mv, LPDWORD sd, PFILETIME t),
+               (HKEY k, LPWSTR cl, LPDWORD cc, LPDWORD r, LPDWORD sk, LPDWORD msk, LPDWORD mc, LPDWORD v, LPDWORD mvn,
+                LPDWORD mv, LPDWORD sd, PFILETIME t),
                (k, cl, cc, r, sk, msk, mc, v, mvn, mv, sd, t))
     ZV_FORWARD(LSTATUS, RegQueryValueExW, (HKEY k, LPCWSTR n, LPDWORD r, LPDWORD t, LPBYTE d, LPDWORD ds),
                (k, n, r, t, d, ds))
@@ -83,8 +83,8 @@ public:
     ZV_FORWARD(BOOL, SHGetSpecialFolderPathW, (HWND o, LPWSTR b, int c, BOOL cr), (o, b, c, cr))
     ZV_FORWARD(HRESULT, CoCreateInstance, (REFCLSID c, LPUNKNOWN o, DWORD x, REFIID i, LPVOID* p), (c, o, x, i, p))
     ZV_FORWARD(HRESULT, CoInitializeSecurity,
-               (PSECURITY_DESCRIPTOR s, LONG n, SOLE_AUTHENTICATION_SERVICE* a, void* r1, DWORD al, DWORD il,
-                void* l, DWORD c, void* r3),
+               (PSECURITY_DESCRIPTOR s, LONG n, SOLE_AUTHENTICATION_SERVICE* a, void* r1, DWORD al, DWORD il, void* l,
+                DWORD c, void* r3),
                (s, n, a, r1, al, il, l, c, r3))
 #undef ZV_FORWARD
 
@@ -224,9 +224,8 @@ TEST_F(DriveAutorunTest, OnlyDrivesCToZThatAreNotCdRomsAreRead) {
         UINT type;
         bool reported;
     };
-    const Drive drives[] = {{L'A', DRIVE_REMOVABLE, false}, {L'B', DRIVE_REMOVABLE, false},
-                            {L'F', DRIVE_CDROM, false},     {L'G', DRIVE_UNKNOWN, false},
-                            {L'H', DRIVE_REMOTE, true},     {L'I', DRIVE_RAMDISK, true},
+    const Drive drives[] = {{L'A', DRIVE_REMOVABLE, false}, {L'B', DRIVE_REMOVABLE, false}, {L'F', DRIVE_CDROM, false},
+                            {L'G', DRIVE_UNKNOWN, false},   {L'H', DRIVE_REMOTE, true},     {L'I', DRIVE_RAMDISK, true},
                             {L'Z', DRIVE_FIXED, true}};
     for (const auto& drive : drives) {
         sim.SetDrive(drive.letter, drive.type, true);
@@ -309,8 +308,15 @@ TEST_F(DriveAutorunTest, TheSecondItemOfADeletedFileRepairsToSuccess) {
 
 TEST_F(DriveAutorunTest, RepairRefusesWhatIsNotAnAutorunItem) {
     EXPECT_EQ(Tessel::RepairDriveAutorun(nullptr, nullptr), E_POINTER);
-    const LocationRow openRow{0x10700010, Tessel::ScanOpenCommand, Tessel::RepairDriveAutorun, HKEY_CLASSES_ROOT,
-                              L".exe", L"open", nullptr, 0, 0};
+    const LocationRow openRow{0x10700010,
+                              Tessel::ScanOpenCommand,
+                              Tessel::RepairDriveAutorun,
+                              HKEY_CLASSES_ROOT,
+                              L".exe",
+                              L"open",
+                              nullptr,
+                              0,
+                              0};
     context->AddShellCommand(&openRow, L"exefile", L"x.exe");
     auto items = Items();
     ASSERT_EQ(items.size(), 1u);

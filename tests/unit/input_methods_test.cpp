@@ -252,8 +252,8 @@ TEST_F(InputMethodsSimTest, TheRowIsScannedInEveryUserHiveAndRepairedInItsOwn) {
     sim.SetString(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsPath) + L"\\00000409", L"Layout File", L"kbdus.dll");
     sim.SetString(HKEY_LOCAL_MACHINE, std::wstring(kLayoutsPath) + L"\\E0010411", L"Ime File", L"imjp.ime");
     sim.SetString(HKEY_USERS, L".Default\\Keyboard Layout\\Preload", L"1", L"00000409");
-    const std::wstring userPreload = std::wstring(platform::SimulatedBackend::kCurrentUserSid) +
-                                     L"\\Keyboard Layout\\Preload";
+    const std::wstring userPreload =
+        std::wstring(platform::SimulatedBackend::kCurrentUserSid) + L"\\Keyboard Layout\\Preload";
     sim.SetString(HKEY_USERS, userPreload, L"1", L"E0010411");
     sim.SetString(HKEY_USERS, userPreload, L"2", L"00000409");
 
@@ -292,8 +292,9 @@ TEST_F(InputMethodsSimTest, ScanAndRepairFailures) {
     ASSERT_EQ(items.size(), 1u) << "an empty identifier names no layout, not the layouts key itself";
 
     EXPECT_EQ(Tessel::RepairInputMethod(nullptr, nullptr), E_POINTER);
-    const LocationRow openRow{0x10700010, Tessel::ScanOpenCommand, Tessel::RepairInputMethod, HKEY_CLASSES_ROOT,
-                              L".exe", L"open", nullptr, 0, 0};
+    const LocationRow openRow{
+        0x10700010, Tessel::ScanOpenCommand, Tessel::RepairInputMethod, HKEY_CLASSES_ROOT, L".exe", L"open", nullptr, 0,
+        0};
     context->AddShellCommand(&openRow, L"exefile", L"x.exe");
     auto other = PopAll(*context);
     ASSERT_EQ(other.size(), 1u);

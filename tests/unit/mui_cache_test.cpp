@@ -130,8 +130,9 @@ TEST_F(MuiCacheRowsTest, TheClassesCacheAndEveryUsersCache) {
     ASSERT_TRUE(context->RunRow(&classes));
     auto items = PopAll(*context);
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_STREQ(items[0]->GetLocation(),
-                 L"HKEY_CLASSES_ROOT\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache\\[C:\\apps\\a.exe]");
+    EXPECT_STREQ(
+        items[0]->GetLocation(),
+        L"HKEY_CLASSES_ROOT\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache\\[C:\\apps\\a.exe]");
 
     ASSERT_TRUE(context->RunRow(&perUser));
     items = PopAll(*context);

@@ -92,8 +92,8 @@ protected:
     }
 
     LocationRow Row(const wchar_t* verb, Tessel::RepairRoutine repair = nullptr) const {
-        return LocationRow{0x10700020, Tessel::ScanOpenCommand, repair, HKEY_CLASSES_ROOT, extension.c_str(),
-                           verb, nullptr, 0, 0};
+        return LocationRow{
+            0x10700020, Tessel::ScanOpenCommand, repair, HKEY_CLASSES_ROOT, extension.c_str(), verb, nullptr, 0, 0};
     }
 
     void SetCommand(const wchar_t* verb, const std::wstring& command) {
@@ -162,8 +162,8 @@ TEST_P(OpenCommandsTest, ACommandKeyThatRefusesWriteAccessFailsTheScan) {
     } else {
         ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, commandPath.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
         PSECURITY_DESCRIPTOR readOnly = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                                         &readOnly, nullptr));
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                         nullptr));
         EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
         LocalFree(readOnly);
     }
@@ -189,9 +189,9 @@ TEST_P(OpenCommandsTest, RestoringWritesEveryValueWithOneTypeAndCreatesWhatIsMis
     ASSERT_EQ(items.size(), 1u);
 
     const std::wstring command = L"%SystemRoot%\\zv.exe %1", isolated = L"%SystemRoot%\\zv.exe /i %1";
-    EXPECT_EQ(Tessel::RestoreOpenCommand(items[0].Get(), REG_EXPAND_SZ, progId.c_str(), command.c_str(),
-                                         isolated.c_str()),
-              S_OK);
+    EXPECT_EQ(
+        Tessel::RestoreOpenCommand(items[0].Get(), REG_EXPAND_SZ, progId.c_str(), command.c_str(), isolated.c_str()),
+        S_OK);
     ExpectString(HKEY_CLASSES_ROOT, CommandPath(progId, L"open"), L"", command, REG_EXPAND_SZ);
     ExpectString(HKEY_CLASSES_ROOT, CommandPath(progId, L"open"), L"IsolatedCommand", isolated, REG_EXPAND_SZ);
     ExpectString(HKEY_CLASSES_ROOT, extension, L"", progId, REG_EXPAND_SZ);
@@ -286,8 +286,15 @@ TEST_F(OpenCommandRepairsTest, ArgumentsThatCannotBeRestoredWriteNothing) {
     EXPECT_EQ(Tessel::RestoreOpenCommand(item.Get(), REG_SZ, L"", L"x", nullptr), E_INVALIDARG);
     EXPECT_EQ(Tessel::RestoreOpenCommand(item.Get(), REG_SZ, L"exefile", L"", nullptr), E_INVALIDARG);
 
-    const LocationRow noVerb{0x10700010, Tessel::ScanOpenCommand, Tessel::RepairExefileCommand, HKEY_CLASSES_ROOT,
-                             L".exe", nullptr, nullptr, 0, 0};
+    const LocationRow noVerb{0x10700010,
+                             Tessel::ScanOpenCommand,
+                             Tessel::RepairExefileCommand,
+                             HKEY_CLASSES_ROOT,
+                             L".exe",
+                             nullptr,
+                             nullptr,
+                             0,
+                             0};
     auto verbless = ItemOf(noVerb);
     ASSERT_TRUE(verbless);
     EXPECT_EQ(verbless->Repair(&request), E_INVALIDARG);
@@ -313,26 +320,26 @@ TEST_F(OpenCommandRepairsTest, ARepairThatFailsHalfWayKeepsWhatItWrote) {
 
     sim.DenyAccess(HKEY_CLASSES_ROOT, L".txt", KEY_SET_VALUE);
     EXPECT_EQ(item->Repair(&request), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    ExpectString(HKEY_CLASSES_ROOT, L"txtfile\\shell\\open\\command", L"",
-                 L"%SystemRoot%\\System32\\notepad.exe %1", REG_EXPAND_SZ);
+    ExpectString(HKEY_CLASSES_ROOT, L"txtfile\\shell\\open\\command", L"", L"%SystemRoot%\\System32\\notepad.exe %1",
+                 REG_EXPAND_SZ);
     ExpectString(HKEY_CLASSES_ROOT, L".txt", L"", L"evilfile", REG_SZ);
     writesExpected = true;
 }
 
 TEST_F(OpenCommandRepairsTest, TheScanReadsTheClassesWhateverRootTheRowNames) {
     EXPECT_EQ(Tessel::ScanOpenCommand(context.get(), nullptr), E_POINTER);
-    const LocationRow noExtension{0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CLASSES_ROOT, L"", L"open",
-                                  nullptr, 0, 0};
-    const LocationRow noVerb{0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CLASSES_ROOT, L".exe", nullptr,
-                             nullptr, 0, 0};
+    const LocationRow noExtension{
+        0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CLASSES_ROOT, L"", L"open", nullptr, 0, 0};
+    const LocationRow noVerb{
+        0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CLASSES_ROOT, L".exe", nullptr, nullptr, 0, 0};
     EXPECT_EQ(Tessel::ScanOpenCommand(context.get(), &noExtension), E_INVALIDARG);
     EXPECT_EQ(Tessel::ScanOpenCommand(context.get(), &noVerb), E_INVALIDARG);
 
     sim.SetString(HKEY_CLASSES_ROOT, L".exe", L"", L"exefile");
     sim.SetString(HKEY_CLASSES_ROOT, L"exefile\\shell\\open\\command", L"", L"\"%1\" %*");
     sim.SetString(HKEY_CURRENT_USER, L"Software\\Classes\\.exe", L"", L"userfile");
-    const LocationRow userRoot{0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CURRENT_USER, L".exe", L"open",
-                                  nullptr, 1, 0};
+    const LocationRow userRoot{
+        0x10700010, Tessel::ScanOpenCommand, nullptr, HKEY_CURRENT_USER, L".exe", L"open", nullptr, 1, 0};
     EXPECT_EQ(Tessel::ScanOpenCommand(context.get(), &userRoot), S_OK);
     auto items = PopAll(*context);
     ASSERT_EQ(items.size(), 1u);
