@@ -9,6 +9,7 @@
 #include <mstask.h>
 #include <taskschd.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 
@@ -43,7 +44,9 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 LPWSTR TaskMemoryCopy(const std::wstring& text) {
     auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
-    if (copy) text.copy(copy, text.size()), copy[text.size()] = 0;
+    if (!copy) return nullptr;
+    text.copy(copy, text.size());
+    copy[text.size()] = 0;
     return copy;
 }
 
@@ -87,17 +90,6 @@ public:
         return count;
     }
 
-    // Creates an object and hands out the interface asked for; the object dies when that fails.
-    template <typename Object, typename... Args>
-    static HRESULT Create(REFIID iid, void** out, Args&&... args) {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        auto* object = new Object(std::forward<Args>(args)...);
-        HRESULT hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
-    }
-
 protected:
     virtual bool Answers(REFIID iid) const = 0;
     std::shared_ptr<State> state_;
@@ -116,9 +108,15 @@ public:
     ZV_SIM_NOT_IMPLEMENTED(Invoke, (DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*))
 };
 
+// Creates an object and hands out the interface asked for; the object dies when that fails.
 template <typename Object, typename... Args>
 HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
-    return SimObject<IUnknown>::Create<Object>(iid, out, std::forward<Args>(args)...);
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    auto* object = new Object(std::forward<Args>(args)...);
+    HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
 }
 
 // ---- Task Scheduler 1.0 ----------------------------------------------------------------------

@@ -70,7 +70,8 @@ public:
             ERROR_SUCCESS);
         RegCloseKey(key);
         Add([path] {
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()), RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
         });
     }
 
