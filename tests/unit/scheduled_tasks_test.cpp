@@ -13,6 +13,7 @@
 #include "platform/handles.h"
 #include "platform/sim_task_scheduler.h"
 #include "scanner/scan_context.h"
+#include "support/alloc_failure.h"
 #include "support/sim_test.h"
 
 namespace {
@@ -300,6 +301,33 @@ TEST_F(ScheduledTasksTest, EveryScanOfAProcessReportsTheTasks) {
         EXPECT_STREQ(item->GetFile(0), L"C:\\apps\\tool.exe");
         EXPECT_STREQ(item->GetFile(1), L"C:\\apps\\plugin.dll");
         EXPECT_FALSE(item->CanRepair());
+    }
+}
+
+TEST_F(ScheduledTasksTest, AllocationFailuresAnywhereLeaveNoSchedulerObjectAlive) {
+    scheduler.WorkItems().push_back(WorkItem(L"A.job", L"a.exe", L"-a"));
+    scheduler.WorkItems().push_back(WorkItem(L"B.job", L"b.exe", std::nullopt));
+    scheduler.Root().tasks.push_back(Task(L"T", {Exec(L"t.exe", L"-t"), Other(SimActionKind::Email)}));
+    scheduler.Root().folders.push_back(Folder(L"F", {Task(L"U", {Exec(L"u.exe")})}));
+
+    for (auto routine : {Tessel::ScanTaskScheduler1, Tessel::ScanTaskScheduler2}) {
+        size_t failures = 0;
+        for (size_t n = 0;; ++n) {
+            bool failed;
+            {
+                test::ScopedAllocationFailure failure(n);
+                try {
+                    Scan(routine);
+                } catch (const std::bad_alloc&) {
+                }
+                failed = test::AllocationFailed();
+            }
+            ASSERT_EQ(sim.OpenHandles(), 0u) << "n=" << n;
+            if (!failed) break;
+            ++failures;
+        }
+        EXPECT_GE(failures, 5u) << "every object the way creates failed in turn";
+        EXPECT_EQ(recorder.calls.size(), 2u) << "the last, unfailed, run reports every program";
     }
 }
 
