@@ -73,7 +73,7 @@ private:
 // real one they are removed again at the end.
 class ServiceKeys {
 public:
-    ServiceKeys(MachineKind kind) : machine_(kind) {
+    explicit ServiceKeys(MachineKind kind) : machine_(kind) {
         prefix_ = L"ZvSvc" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial_) + L"-";
     }
     ~ServiceKeys() {
