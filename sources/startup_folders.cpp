@@ -37,8 +37,10 @@ void AddPerUserFolders(const wchar_t* valueName, std::vector<std::wstring>& fold
         DWORD capacity = longestName + 1;
         LSTATUS status =
             platform::RegEnumKeyExW(HKEY_USERS, index, name.data(), &capacity, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) continue;
+        // A name that grew past the buffer is passed over; any other error would recur at every
+        // index and never reach the end of the list.
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
         platform::UniqueHKey hive;
         if (platform::RegOpenKeyExW(HKEY_USERS, name.data(), 0, KEY_READ, hive.put()) != ERROR_SUCCESS) continue;
         std::wstring path;
