@@ -70,6 +70,9 @@ public:
     virtual HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR security, LONG authServices,
                                          SOLE_AUTHENTICATION_SERVICE* services, void* reserved1, DWORD authnLevel,
                                          DWORD impLevel, void* authList, DWORD capabilities, void* reserved3) = 0;
+    virtual void CoTaskMemFree(LPVOID memory) = 0;
+    virtual BSTR SysAllocString(const OLECHAR* text) = 0;
+    virtual void SysFreeString(BSTR text) = 0;
 };
 
 // The backend every call goes to. The real system unless a ScopedBackend is alive.
@@ -151,6 +154,10 @@ ZV_PLATFORM_FORWARD(HRESULT, CoInitializeSecurity,
                     (PSECURITY_DESCRIPTOR s, LONG n, SOLE_AUTHENTICATION_SERVICE* a, void* r1, DWORD al, DWORD il,
                      void* l, DWORD c, void* r3),
                     (s, n, a, r1, al, il, l, c, r3))
+
+ZV_PLATFORM_FORWARD(void, CoTaskMemFree, (LPVOID m), (m))
+ZV_PLATFORM_FORWARD(BSTR, SysAllocString, (const OLECHAR* t), (t))
+ZV_PLATFORM_FORWARD(void, SysFreeString, (BSTR t), (t))
 
 #undef ZV_PLATFORM_FORWARD
 

@@ -146,6 +146,10 @@ public:
     HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR security, LONG authServices,
                                  SOLE_AUTHENTICATION_SERVICE* services, void* reserved1, DWORD authnLevel,
                                  DWORD impLevel, void* authList, DWORD capabilities, void* reserved3) override;
+    // COM memory is the process's own: the simulation frees and allocates it for real.
+    void CoTaskMemFree(LPVOID memory) override { ::CoTaskMemFree(memory); }
+    BSTR SysAllocString(const OLECHAR* text) override { return ::SysAllocString(text); }
+    void SysFreeString(BSTR text) override { ::SysFreeString(text); }
 
     struct Key;
     struct Node;

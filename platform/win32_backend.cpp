@@ -104,6 +104,9 @@ public:
         return ::CoInitializeSecurity(security, authServices, services, reserved1, authnLevel, impLevel, authList,
                                       capabilities, reserved3);
     }
+    void CoTaskMemFree(LPVOID memory) override { ::CoTaskMemFree(memory); }
+    BSTR SysAllocString(const OLECHAR* text) override { return ::SysAllocString(text); }
+    void SysFreeString(BSTR text) override { ::SysFreeString(text); }
 };
 
 }  // namespace

@@ -26,10 +26,10 @@ public:
     explicit TaskMemory(T* p) : p_(p) {}
     TaskMemory(const TaskMemory&) = delete;
     TaskMemory& operator=(const TaskMemory&) = delete;
-    ~TaskMemory() { CoTaskMemFree(p_); }
+    ~TaskMemory() { platform::CoTaskMemFree(p_); }
 
     T** Put() {
-        CoTaskMemFree(p_);
+        platform::CoTaskMemFree(p_);
         p_ = nullptr;
         return &p_;
     }
@@ -43,15 +43,15 @@ private:
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(const wchar_t* text) : text_(SysAllocString(text)) {
+    explicit Bstr(const wchar_t* text) : text_(platform::SysAllocString(text)) {
         if (!text_) throw std::bad_alloc();
     }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(text_); }
+    ~Bstr() { platform::SysFreeString(text_); }
 
     BSTR* Put() {
-        SysFreeString(text_);
+        platform::SysFreeString(text_);
         text_ = nullptr;
         return &text_;
     }

@@ -86,6 +86,9 @@ public:
                (PSECURITY_DESCRIPTOR s, LONG n, SOLE_AUTHENTICATION_SERVICE* a, void* r1, DWORD al, DWORD il, void* l,
                 DWORD c, void* r3),
                (s, n, a, r1, al, il, l, c, r3))
+    ZV_FORWARD(void, CoTaskMemFree, (LPVOID m), (m))
+    ZV_FORWARD(BSTR, SysAllocString, (const OLECHAR* t), (t))
+    ZV_FORWARD(void, SysFreeString, (BSTR t), (t))
 #undef ZV_FORWARD
 
     DWORD GetFileAttributesW(LPCWSTR path) override {
