@@ -19,7 +19,12 @@ using namespace zvscan;
 
 namespace {
 
-void Write(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+// What goes to stderr comes after what stdout holds so far: a terminal shows both in order.
+void Write(std::FILE* stream, const std::string& text) {
+    if (stream == stderr) std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    if (stream == stderr) std::fflush(stderr);
+}
 
 // Loads the library, creates a scanner, scans with the options' flags and hands every item to visit
 // with its position in the scan. The summary (everything but the shown counts) is filled in. False,
@@ -78,14 +83,12 @@ int RunScan(const Options& options) {
     });
     if (!scanned) return kExitFailure;
     if (options.counters) Write(stdout, CountersText(options.format, summary.counters));
-    std::fflush(stdout);
     Write(stderr, SummaryText(summary));
     return kExitSuccess;
 }
 
 bool Confirmed(size_t count) {
     Write(stderr, "Repair " + std::to_string(count) + (count == 1 ? " item" : " items") + "? [y/N] ");
-    std::fflush(stderr);
     char answer[16] = {};
     if (!std::fgets(answer, sizeof(answer), stdin)) return false;
     std::string text = answer;
@@ -122,7 +125,6 @@ int RunRepair(const Options& options) {
         Write(stdout, std::string(45, ' ') + "request names: " + (file.empty() ? "no file" : Utf8(file)) +
                           (record.repairable ? "" : " (this location has no repair: E_NOTIMPL)") + "\n");
     }
-    std::fflush(stdout);
     if (options.dryRun) {
         Write(stdout, "Dry run: nothing was changed.\n");
         return kExitSuccess;
