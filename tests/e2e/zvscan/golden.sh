@@ -30,11 +30,18 @@ if grep -q $'[^\r]$' "$work/all.csv"; then
 fi
 tr -d '\r' <"$work/all.csv" >"$work/all-lf.csv"
 
+# Wine names the profile folder after the user running it: C:\users\<name> reads C:\users\USER.
+user_neutral() { ZV_USER="$(id -un)" perl -pe 's/(\\+)users\1\Q$ENV{ZV_USER}\E\1/$1users$1USER$1/gi'; }
+
 # The seeded entries of one category, without their index.
-seeded_json() { grep -F "\"category_name\":\"$1\"," "$work/all.jsonl" | grep -i zvdemo | sed 's/^{"index":[0-9]*,/{/' || true; }
+seeded_json() {
+  { grep -F "\"category_name\":\"$1\"," "$work/all.jsonl" | grep -i zvdemo | sed 's/^{"index":[0-9]*,/{/' || true; } |
+    user_neutral
+}
 seeded_csv() {
   head -n 1 "$work/all-lf.csv" | sed 's/^index,//'
-  grep -E "^[0-9]+,0x[0-9A-F]{8},0x[0-9A-F]{8},$1," "$work/all-lf.csv" | grep -i zvdemo | sed 's/^[0-9]*,//' || true
+  { grep -E "^[0-9]+,0x[0-9A-F]{8},0x[0-9A-F]{8},$1," "$work/all-lf.csv" | grep -i zvdemo | sed 's/^[0-9]*,//' || true; } |
+    user_neutral
 }
 
 if [ "$update" = "--update" ]; then
