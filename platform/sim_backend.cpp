@@ -16,10 +16,10 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) { return Upper(a) == Upper(b); }
+bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 // The order Wine enumerates keys and values in: case-insensitive alphabetical.
-bool Before(const std::wstring& a, const std::wstring& b) { return Upper(a) < Upper(b); }
+bool Before(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
 
 std::vector<std::wstring> Split(const std::wstring& path) {
     std::vector<std::wstring> parts;
