@@ -1,35 +1,20 @@
 // The built DLL, loaded the way a host loads it, against the real system of the test prefix.
 #include <gtest/gtest.h>
 
-#include <initguid.h>
+#include "support/loaded_dll.h"
 
 #include "zvatrun.h"
 
 namespace {
 
-class DllTest : public ::testing::Test {
+class DllTest : public test::LoadedDll {
 protected:
-    static void SetUpTestSuite() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        dll = LoadLibraryW(L"zvatrun.dll");
-        ASSERT_NE(dll, nullptr) << GetLastError();
-        create = reinterpret_cast<PFN_ZVAtrunCreateObject>(
-            reinterpret_cast<void*>(GetProcAddress(dll, "ZVAtrunCreateObject")));
-        ASSERT_NE(create, nullptr);
-    }
-    static void TearDownTestSuite() {
-        FreeLibrary(dll);
-        CoUninitialize();
-    }
-
     IZVAutorunScanner* NewScanner() {
         IZVAutorunScanner* scanner = nullptr;
         EXPECT_EQ(create(&IID_IZVAutorunScanner, reinterpret_cast<void**>(&scanner), 0), S_OK);
         return scanner;
     }
 
-    static inline HMODULE dll = nullptr;
-    static inline PFN_ZVAtrunCreateObject create = nullptr;
 };
 
 TEST_F(DllTest, ExportsOnlyTheFactoryUnderItsPlainName) {

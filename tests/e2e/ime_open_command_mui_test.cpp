@@ -4,7 +4,7 @@
 // exactly what it found.
 #include <gtest/gtest.h>
 
-#include <initguid.h>
+#include "support/loaded_dll.h"
 
 #include <algorithm>
 #include <memory>
@@ -144,21 +144,8 @@ struct HeldItem {
     std::vector<std::wstring> files;
 };
 
-class ImeOpenCommandMuiTest : public ::testing::Test {
+class ImeOpenCommandMuiTest : public test::LoadedDll {
 protected:
-    static void SetUpTestSuite() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        dll = LoadLibraryW(L"zvatrun.dll");
-        ASSERT_NE(dll, nullptr) << GetLastError();
-        create = reinterpret_cast<PFN_ZVAtrunCreateObject>(
-            reinterpret_cast<void*>(GetProcAddress(dll, "ZVAtrunCreateObject")));
-        ASSERT_NE(create, nullptr);
-    }
-    static void TearDownTestSuite() {
-        FreeLibrary(dll);
-        CoUninitialize();
-    }
-
     void SetUp() override { ASSERT_EQ(create(&IID_IZVAutorunScanner, reinterpret_cast<void**>(&scanner), 0), S_OK); }
     void TearDown() override {
         Release();
@@ -195,8 +182,6 @@ protected:
         return kind;
     }
 
-    static inline HMODULE dll = nullptr;
-    static inline PFN_ZVAtrunCreateObject create = nullptr;
     IZVAutorunScanner* scanner = nullptr;
     std::vector<HeldItem> items;
     ZV_REPAIR_REQUEST request{sizeof(ZV_REPAIR_REQUEST), nullptr};

@@ -3,7 +3,7 @@
 // the prefix holds, and removes them again.
 #include <gtest/gtest.h>
 
-#include <initguid.h>
+#include "support/loaded_dll.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -95,21 +95,8 @@ void SetDword(const std::wstring& path, const wchar_t* name, DWORD value) {
     RegCloseKey(key);
 }
 
-class ServicesTasksStartupTest : public ::testing::Test {
+class ServicesTasksStartupTest : public test::LoadedDll {
 protected:
-    static void SetUpTestSuite() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        dll = LoadLibraryW(L"zvatrun.dll");
-        ASSERT_NE(dll, nullptr) << GetLastError();
-        create = reinterpret_cast<PFN_ZVAtrunCreateObject>(
-            reinterpret_cast<void*>(GetProcAddress(dll, "ZVAtrunCreateObject")));
-        ASSERT_NE(create, nullptr);
-    }
-    static void TearDownTestSuite() {
-        FreeLibrary(dll);
-        CoUninitialize();
-    }
-
     void SetUp() override {
         ASSERT_NE(create, nullptr);
         ASSERT_EQ(create(&IID_IZVAutorunScanner, reinterpret_cast<void**>(&scanner), 0), S_OK);
@@ -144,8 +131,6 @@ protected:
         return found;
     }
 
-    static inline HMODULE dll = nullptr;
-    static inline PFN_ZVAtrunCreateObject create = nullptr;
     IZVAutorunScanner* scanner = nullptr;
     std::vector<IZVAutorunItemEx*> items;
 };
