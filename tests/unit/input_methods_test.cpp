@@ -8,10 +8,14 @@
 
 #include "locations/routines.h"
 #include "scanner/items.h"
+#include "support/context_helpers.h"
 #include "support/machine.h"
 #include "support/sim_test.h"
 
 namespace {
+
+using test::PopAll;
+using test::TableRow;
 
 using platform::ComPtr;
 using Tessel::CAutorunContext;
@@ -25,13 +29,6 @@ const LocationRow& InputMethodRow() {
         if (row.id == 0x10600001) return row;
     static const LocationRow missing{};
     return missing;
-}
-
-std::vector<ComPtr<IZVAutorunItemEx>> PopAll(CAutorunContext& context) {
-    std::vector<ComPtr<IZVAutorunItemEx>> items;
-    IZVAutorunItemEx* item = nullptr;
-    while (context.PopItem(&item)) items.push_back(ComPtr<IZVAutorunItemEx>::Attach(item));
-    return items;
 }
 
 ComPtr<IZVAutorunItem_Ime> ImeOf(const ComPtr<IZVAutorunItemEx>& item) {

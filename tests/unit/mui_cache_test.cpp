@@ -7,34 +7,24 @@
 
 #include "locations/routines.h"
 #include "scanner/items.h"
+#include "support/context_helpers.h"
 #include "support/machine.h"
 #include "support/sim_test.h"
 
 namespace {
+
+using test::PopAll;
+using test::TableRow;
 
 using platform::ComPtr;
 using Tessel::CAutorunContext;
 using Tessel::LocationRow;
 using test::MachineKind;
 
-std::vector<ComPtr<IZVAutorunItemEx>> PopAll(CAutorunContext& context) {
-    std::vector<ComPtr<IZVAutorunItemEx>> items;
-    IZVAutorunItemEx* item = nullptr;
-    while (context.PopItem(&item)) items.push_back(ComPtr<IZVAutorunItemEx>::Attach(item));
-    return items;
-}
-
 ComPtr<IZVAutorunItem_Reg> RegOf(const ComPtr<IZVAutorunItemEx>& item) {
     ComPtr<IZVAutorunItem_Reg> reg;
     EXPECT_EQ(item->QueryInterface(IID_IZVAutorunItem_Reg, reg.PutVoid()), S_OK);
     return reg;
-}
-
-const LocationRow& TableRow(DWORD id) {
-    for (const auto& row : Tessel::kAutorunLocations)
-        if (row.id == id) return row;
-    static const LocationRow missing{};
-    return missing;
 }
 
 class MuiCacheTest : public ::testing::TestWithParam<MachineKind> {

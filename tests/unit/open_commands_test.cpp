@@ -14,23 +14,20 @@
 #include "locations/routines.h"
 #include "scanner/items.h"
 #include "sources/open_commands.h"
+#include "support/context_helpers.h"
 #include "support/machine.h"
 #include "support/sim_test.h"
 #include "winhelpers/hresult.h"
 
 namespace {
 
+using test::PopAll;
+using test::TableRow;
+
 using platform::ComPtr;
 using Tessel::CAutorunContext;
 using Tessel::LocationRow;
 using test::MachineKind;
-
-std::vector<ComPtr<IZVAutorunItemEx>> PopAll(CAutorunContext& context) {
-    std::vector<ComPtr<IZVAutorunItemEx>> items;
-    IZVAutorunItemEx* item = nullptr;
-    while (context.PopItem(&item)) items.push_back(ComPtr<IZVAutorunItemEx>::Attach(item));
-    return items;
-}
 
 // A value as stored: type (REG_NONE when absent), text up to its terminator, and size in bytes.
 struct Stored {

@@ -4,19 +4,17 @@
 #include "locations/routines.h"
 #include "platform/handles.h"
 #include "scanner/scan_context.h"
+#include "support/context_helpers.h"
 #include "support/machine.h"
 #include "support/sim_test.h"
 
 namespace {
 
+using test::PopAll;
+using test::TableRow;
+
 using platform::ComPtr;
 using Tessel::LocationRow;
-
-const LocationRow& RowWithId(DWORD id) {
-    for (size_t i = 0; i < Tessel::kAutorunLocationCount; ++i)
-        if (Tessel::kAutorunLocations[i].id == id) return Tessel::kAutorunLocations[i];
-    throw std::out_of_range("no such row");
-}
 
 const wchar_t kWinlogon[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 // A string as RegSetValueExW stores it with its terminator.
@@ -27,7 +25,7 @@ const ZV_REPAIR_REQUEST kRequest{sizeof(ZV_REPAIR_REQUEST), nullptr};
 // An item of the row for (root, key path, value name), as the registry scans build them.
 ComPtr<IZVAutorunItemEx> MakeItem(Tessel::CAutorunContext& context, DWORD id, HKEY root, const std::wstring& keyPath,
                                   const std::wstring& valueName) {
-    LocationRow row = RowWithId(id);
+    LocationRow row = TableRow(id);
     row.root = root;
     context.AddRegCommandValue(&row, root, keyPath.c_str(), valueName.c_str(), L"x.exe");
     IZVAutorunItemEx* item = nullptr;
@@ -154,7 +152,7 @@ TEST_F(RegistryRepairsTest, RefusedWritesAndItemsWithoutARegistryView) {
     sim.DenyAccess(HKEY_LOCAL_MACHINE, kWinlogon, KEY_SET_VALUE);
     EXPECT_EQ(Item(0x1010C007, kWinlogon, L"Taskman")->Repair(&kRequest), static_cast<HRESULT>(0x80070005));
 
-    context->AddShellCommand(&RowWithId(0x10700020), L"txtfile", L"notepad.exe %1");
+    context->AddShellCommand(&TableRow(0x10700020), L"txtfile", L"notepad.exe %1");
     IZVAutorunItemEx* raw = nullptr;
     ASSERT_TRUE(context->PopItem(&raw));
     auto command = ComPtr<IZVAutorunItemEx>::Attach(raw);

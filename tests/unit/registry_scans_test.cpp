@@ -4,9 +4,13 @@
 #include "locations/routines.h"
 #include "platform/handles.h"
 #include "scanner/scan_context.h"
+#include "support/context_helpers.h"
 #include "support/sim_test.h"
 
 namespace {
+
+using test::PopAll;
+using test::TableRow;
 
 using platform::ComPtr;
 using Tessel::LocationRow;
@@ -24,12 +28,6 @@ std::ostream& operator<<(std::ostream& out, const Entry& e) {
 }
 
 std::vector<Entry> One(const Entry& entry) { return {entry}; }
-
-const LocationRow& RowWithId(DWORD id, int occurrence = 0) {
-    for (size_t i = 0; i < Tessel::kAutorunLocationCount; ++i)
-        if (Tessel::kAutorunLocations[i].id == id && occurrence-- == 0) return Tessel::kAutorunLocations[i];
-    throw std::out_of_range("no such row");
-}
 
 const wchar_t kHklmRun[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kClsid[] = L"{11111111-2222-3333-4444-555555555555}";
@@ -73,20 +71,20 @@ TEST_F(RegistryScansTest, KeyValuesReportEveryStringValue) {
     sim.SetDword(HKEY_LOCAL_MACHINE, kHklmRun, L"Number", 1);
     sim.SetString(HKEY_LOCAL_MACHINE, kHklmRun, L"Empty", L"");
     sim.SetString(HKEY_LOCAL_MACHINE, kHklmRun, L"Tool", L"%ProgramFiles%\\t.exe", REG_EXPAND_SZ);
-    auto entries = Run(RowWithId(0x1010100E));
+    auto entries = Run(TableRow(0x1010100E));
     ASSERT_EQ(entries.size(), 2u) << "no item for a REG_DWORD or an empty string";
     EXPECT_EQ(entries[0], (Entry{HKEY_LOCAL_MACHINE, kHklmRun, L"App", L"\"C:\\apps\\app.exe\" /x", {}}));
     EXPECT_EQ(entries[0].location, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\[App]");
     EXPECT_EQ(entries[1].data, L"%ProgramFiles%\\t.exe");
-    EXPECT_TRUE(Run(RowWithId(0x1010100F)).empty()) << "a missing key reports nothing";
-    EXPECT_EQ(RowWithId(0x1010100F).scan(context.get(), &RowWithId(0x1010100F)), S_OK);
+    EXPECT_TRUE(Run(TableRow(0x1010100F)).empty()) << "a missing key reports nothing";
+    EXPECT_EQ(TableRow(0x1010100F).scan(context.get(), &TableRow(0x1010100F)), S_OK);
 }
 
 TEST_F(RegistryScansTest, SubkeyValuesAndSecondLevelValues) {
     const std::wstring ifeo = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options";
     sim.SetString(HKEY_LOCAL_MACHINE, ifeo + L"\\notepad.exe", L"Debugger", L"C:\\evil.exe");
     sim.AddKey(HKEY_LOCAL_MACHINE, ifeo + L"\\calc.exe");
-    EXPECT_EQ(Run(RowWithId(0x10109001)),
+    EXPECT_EQ(Run(TableRow(0x10109001)),
               One({HKEY_LOCAL_MACHINE, ifeo + L"\\notepad.exe", L"Debugger", L"C:\\evil.exe", {}}));
 
     const std::wstring scripts = L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts\\Startup";
@@ -94,7 +92,7 @@ TEST_F(RegistryScansTest, SubkeyValuesAndSecondLevelValues) {
     sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Scripts", L"C:\\s1.cmd");
     sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\1\\0", L"Scripts", L"C:\\s2.cmd");
     sim.DenyAccess(HKEY_LOCAL_MACHINE, scripts + L"\\1\\0", KEY_WRITE);
-    auto entries = Run(RowWithId(0x10101003));
+    auto entries = Run(TableRow(0x10101003));
     ASSERT_EQ(entries.size(), 2u) << "a second-level key refusing write access is passed over";
     EXPECT_EQ(entries[1], (Entry{HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Scripts", L"C:\\s1.cmd", {}}));
 }
@@ -104,7 +102,7 @@ TEST_F(RegistryScansTest, ShellVerbCommandsFindCommandInAnyCase) {
     sim.SetString(HKEY_CLASSES_ROOT, shell + L"\\Manage\\Command", L"", L"mmc.exe compmgmt.msc");
     sim.SetString(HKEY_CLASSES_ROOT, shell + L"\\find\\command", L"", L"explorer.exe");
     sim.SetString(HKEY_CLASSES_ROOT, shell + L"\\find\\ddeexec", L"", L"not a command");
-    auto entries = Run(RowWithId(0x10510022));
+    auto entries = Run(TableRow(0x10510022));
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].keyPath, shell + L"\\find\\command");
     EXPECT_EQ(entries[1].keyPath, shell + L"\\Manage\\Command") << "the name as stored";
@@ -116,21 +114,21 @@ TEST_F(RegistryScansTest, ClsidHandlersThroughSubkeysDefaultValuesAndValueNames)
     const std::wstring bho = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
     sim.AddKey(HKEY_LOCAL_MACHINE, bho + L"\\" + kClsid);
     sim.AddKey(HKEY_LOCAL_MACHINE, bho + L"\\{99999999-0000-0000-0000-000000000000}");
-    EXPECT_EQ(Run(RowWithId(0x10103001)),
+    EXPECT_EQ(Run(TableRow(0x10103001)),
               One({HKEY_LOCAL_MACHINE, bho + L"\\" + kClsid, L"", L"C:\\ext\\bho.dll", {}}))
         << "a CLSID without InprocServer32 yields nothing";
 
     const std::wstring overlays = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ShellIconOverlayIdentifiers";
     sim.SetString(HKEY_LOCAL_MACHINE, overlays + L"\\ SyncedOverlay", L"", kClsid);
     sim.SetString(HKEY_LOCAL_MACHINE, overlays + L"\\Plain", L"", L"not a clsid");
-    auto entries = Run(RowWithId(0x1010201D));
+    auto entries = Run(TableRow(0x1010201D));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].keyPath, overlays + L"\\ SyncedOverlay");
 
     const std::wstring approved = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
     sim.SetString(HKEY_LOCAL_MACHINE, approved, kClsid, L"whatever");
     sim.SetDword(HKEY_LOCAL_MACHINE, approved, L"{99999999-0000-0000-0000-000000000000}", 0);
-    EXPECT_EQ(Run(RowWithId(0x10102021)),
+    EXPECT_EQ(Run(TableRow(0x10102021)),
               One({HKEY_LOCAL_MACHINE, approved, kClsid, L"C:\\ext\\bho.dll", {}}));
 }
 
@@ -140,7 +138,7 @@ TEST_F(RegistryScansTest, PerUserHandlersResolveClassesThroughClassesRoot) {
     std::wstring sid = platform::SimulatedBackend::kCurrentUserSid;
     const std::wstring handlers = L"SOFTWARE\\Classes\\*\\ShellEx\\ContextMenuHandlers";
     sim.SetString(HKEY_USERS, sid + L"\\" + handlers + L"\\Menu", L"", kClsid);
-    LocationRow perUser = RowWithId(0x1010200A);
+    LocationRow perUser = TableRow(0x1010200A);
     perUser.root = hive;
     EXPECT_EQ(Run(perUser), One({hive, handlers + L"\\Menu", L"", L"C:\\ext\\menu.dll", {}}));
 }
@@ -150,25 +148,25 @@ TEST_F(RegistryScansTest, ClsidValuesInSubkeysAndValueData) {
     const std::wstring extensions = L"SOFTWARE\\Microsoft\\Internet Explorer\\Extensions";
     sim.SetString(HKEY_LOCAL_MACHINE, extensions + L"\\{E}", L"clsid", kClsid);
     sim.SetString(HKEY_LOCAL_MACHINE, extensions + L"\\{F}", L"clsid", L"C:\\not-a-clsid.dll");
-    EXPECT_EQ(Run(RowWithId(0x10103007, 1)),
+    EXPECT_EQ(Run(TableRow(0x10103007, 1)),
               One({HKEY_LOCAL_MACHINE, extensions + L"\\{E}", L"clsid", L"C:\\ext\\x.dll", {}}));
 
     const std::wstring delayLoad = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ShellServiceObjectDelayLoad";
     sim.SetString(HKEY_LOCAL_MACHINE, delayLoad, L"Tray", kClsid);
-    EXPECT_EQ(Run(RowWithId(0x10102007)),
+    EXPECT_EQ(Run(TableRow(0x10102007)),
               One({HKEY_LOCAL_MACHINE, delayLoad, L"Tray", L"C:\\ext\\x.dll", {}}));
 }
 
 TEST_F(RegistryScansTest, SingleValuesFailWhenTheirLocationIsMissing) {
     HRESULT hr = S_OK;
-    EXPECT_TRUE(Run(RowWithId(0x1010C007), &hr).empty());
+    EXPECT_TRUE(Run(TableRow(0x1010C007), &hr).empty());
     EXPECT_EQ(hr, static_cast<HRESULT>(0x80070002));
     const std::wstring winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
     sim.SetDword(HKEY_LOCAL_MACHINE, winlogon, L"Taskman", 5);
-    Run(RowWithId(0x1010C007), &hr);
+    Run(TableRow(0x1010C007), &hr);
     EXPECT_EQ(hr, static_cast<HRESULT>(0x8007000D)) << "a value of the wrong type";
     sim.SetString(HKEY_LOCAL_MACHINE, winlogon, L"Taskman", L"taskman.exe");
-    EXPECT_EQ(Run(RowWithId(0x1010C007), &hr),
+    EXPECT_EQ(Run(TableRow(0x1010C007), &hr),
               One({HKEY_LOCAL_MACHINE, winlogon, L"Taskman", L"taskman.exe", {}}));
     EXPECT_EQ(hr, S_OK);
 
@@ -176,7 +174,7 @@ TEST_F(RegistryScansTest, SingleValuesFailWhenTheirLocationIsMissing) {
     sim.AddFile(L"C:\\windows\\system32\\userinit.exe");
     ZV_SCAN_SETTINGS probing{sizeof(probing), 0, {}};
     context->ResetForScan(&probing);
-    auto entries = Run(RowWithId(0x10101006));
+    auto entries = Run(TableRow(0x10101006));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].data, L"C:\\windows\\system32\\userinit.exe,");
     EXPECT_EQ(context->Counter(ZV_COUNT_FILE_LISTS), 1u) << "read as a file list";
@@ -187,11 +185,11 @@ TEST_F(RegistryScansTest, MultiStringsReportEachElementInOrder) {
     sim.SetMultiString(HKEY_LOCAL_MACHINE, manager, L"BootExecute", {L"autocheck autochk *", L"C:\\boot.exe"});
     sim.SetMultiString(HKEY_LOCAL_MACHINE, manager, L"PendingFileRenameOperations",
                        {L"\\??\\C:\\old.dll", L"", L"\\??\\C:\\third.dll"});
-    auto boot = Run(RowWithId(0x10108001));
+    auto boot = Run(TableRow(0x10108001));
     ASSERT_EQ(boot.size(), 2u);
     EXPECT_EQ(boot[0], (Entry{HKEY_LOCAL_MACHINE, manager, L"BootExecute", L"autocheck autochk *", {}}));
     EXPECT_EQ(boot[1].data, L"C:\\boot.exe");
-    auto pending = Run(RowWithId(0x10510039));
+    auto pending = Run(TableRow(0x10510039));
     ASSERT_EQ(pending.size(), 1u) << "the list ends at the first empty element";
     EXPECT_EQ(pending[0].data, L"\\??\\C:\\old.dll");
 }
@@ -205,7 +203,7 @@ TEST_F(RegistryScansTest, WinsockCatalogPathsComeFromTheAnsiBytes) {
     sim.SetValue(HKEY_LOCAL_MACHINE, catalog + L"\\000000000002", L"PackedCatalogItem", REG_BINARY,
                  {'C', ':', '\\', 'n', 'o', 'z', 'e', 'r', 'o'});
     sim.SetString(HKEY_LOCAL_MACHINE, catalog + L"\\000000000003", L"PackedCatalogItem", L"not binary");
-    auto entries = Run(RowWithId(0x1010D002));
+    auto entries = Run(TableRow(0x1010D002));
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].data, L"%SystemRoot%\\ms\u00E9.dll");
     EXPECT_EQ(entries[0].keyPath, catalog + L"\\000000000001");
@@ -220,7 +218,7 @@ TEST_F(RegistryScansTest, NetworkProvidersAreTrimmedSkippedAndFailFast) {
     sim.SetString(HKEY_LOCAL_MACHINE, services + L"LanmanWorkstation\\NetworkProvider", L"ProviderPath",
                   L"%SystemRoot%\\System32\\ntlanman.dll", REG_EXPAND_SZ);
     HRESULT hr = E_FAIL;
-    auto entries = Run(RowWithId(0x10110001), &hr);
+    auto entries = Run(TableRow(0x10110001), &hr);
     EXPECT_EQ(hr, S_OK) << "a provider without a key is passed over";
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0], (Entry{HKEY_LOCAL_MACHINE, services + L"RDPNP\\NetworkProvider", L"ProviderPath",
@@ -229,7 +227,7 @@ TEST_F(RegistryScansTest, NetworkProvidersAreTrimmedSkippedAndFailFast) {
 
     sim.AddKey(HKEY_LOCAL_MACHINE, services + L"First\\NetworkProvider");
     sim.SetString(HKEY_LOCAL_MACHINE, order, L"ProviderOrder", L"RDPNP,First,LanmanWorkstation");
-    EXPECT_FALSE(context->RunRow(&RowWithId(0x10110001)))
+    EXPECT_FALSE(context->RunRow(&TableRow(0x10110001)))
         << "a provider without ProviderPath fails the row";
     const LocationRow next{};
     context->RunRow(&next);
@@ -240,7 +238,7 @@ TEST_F(RegistryScansTest, PolicyScriptsOfAUserHive) {
     std::wstring sid = platform::SimulatedBackend::kCurrentUserSid;
     const std::wstring logon = L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts\\Logon";
     sim.SetString(HKEY_USERS, sid + L"\\" + logon + L"\\0\\0", L"Script", L"logon.cmd");
-    EXPECT_TRUE(context->RunRow(&RowWithId(0x10101004)));
+    EXPECT_TRUE(context->RunRow(&TableRow(0x10101004)));
     IZVAutorunItemEx* raw = nullptr;
     ASSERT_TRUE(context->PopItem(&raw));
     auto item = ComPtr<IZVAutorunItemEx>::Attach(raw);
