@@ -37,7 +37,7 @@ LONG ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text) {
     DWORD readType = 0;
     status = QueryValue(key, name, &readType, buffer.data(), &bytes);
     if (status != ERROR_SUCCESS) return status;
-    if (!IsStringType(readType)) return ERROR_INVALID_DATA;
+    if (readType != type) return ERROR_INVALID_DATA;
     if (bytes % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
     if (bytes != 0 && buffer[bytes / sizeof(wchar_t) - 1] != L'\0') return ERROR_INVALID_DATA;
     text = buffer.data();
