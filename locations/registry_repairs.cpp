@@ -22,9 +22,8 @@ struct RegistryView {
 };
 
 HRESULT QueryRegistryView(IZVAutorunItemEx* item, RegistryView& view) {
-    if (!item) return E_POINTER;
     platform::ComPtr<IZVAutorunItem_Reg> reg;
-    HRESULT hr = item->QueryInterface(IID_IZVAutorunItem_Reg, reg.PutVoid());
+    HRESULT hr = QueryItemKind(item, IID_IZVAutorunItem_Reg, reg);
     if (FAILED(hr)) return hr;
     view.root = reg->GetRootKey();
     view.keyPath = reg->GetKeyPath() ? reg->GetKeyPath() : L"";

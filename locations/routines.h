@@ -6,8 +6,17 @@
 
 #include "locations/location_table.h"
 #include "paths/shell_folders.h"
+#include "platform/handles.h"
 
 namespace Tessel {
+
+// What every repair does first: the item's kind interface, E_POINTER for a null item, or the
+// query's failure.
+template <typename Kind>
+HRESULT QueryItemKind(IZVAutorunItemEx* item, REFIID iid, platform::ComPtr<Kind>& kind) {
+    if (!item) return E_POINTER;
+    return item->QueryInterface(iid, kind.PutVoid());
+}
 
 // locations/registry_scans.cpp
 HRESULT ScanKeyValues(IAutorunContext* context, const LocationRow* row);

@@ -7,6 +7,7 @@
 #include "locations/routines.h"
 #include "platform/handles.h"
 #include "scanner/autorun_context.h"
+#include "winhelpers/files.h"
 #include "winhelpers/hresult.h"
 
 namespace Tessel {
@@ -75,16 +76,11 @@ HRESULT ScanDriveAutorun(IAutorunContext* context, const LocationRow* row) {
 }
 
 HRESULT RepairDriveAutorun(IZVAutorunItemEx* item, const ZV_REPAIR_REQUEST*) {
-    if (!item) return E_POINTER;
     platform::ComPtr<IZVAutorunItem_Ini> ini;
-    HRESULT hr = item->QueryInterface(IID_IZVAutorunItem_Ini, ini.PutVoid());
+    HRESULT hr = QueryItemKind(item, IID_IZVAutorunItem_Ini, ini);
     if (FAILED(hr)) return hr;
-    const wchar_t* path = ini->GetIniPath();
     // Another item of the same file may already have deleted it.
-    if (!path || !*path || platform::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return S_OK;
-    if (platform::DeleteFileW(path)) return S_OK;
-    DWORD error = platform::GetLastError();
-    return error ? Basalt::HResultFromWin32(static_cast<LONG>(error)) : E_FAIL;
+    return Basalt::DeleteFileIfPresent(ini->GetIniPath());
 }
 
 }  // namespace Tessel

@@ -62,9 +62,8 @@ HRESULT ScanInputMethods(IAutorunContext* context, const LocationRow* row) {
 }
 
 HRESULT RepairInputMethod(IZVAutorunItemEx* item, const ZV_REPAIR_REQUEST*) {
-    if (!item) return E_POINTER;
     platform::ComPtr<IZVAutorunItem_Ime> ime;
-    HRESULT hr = item->QueryInterface(IID_IZVAutorunItem_Ime, ime.PutVoid());
+    HRESULT hr = QueryItemKind(item, IID_IZVAutorunItem_Ime, ime);
     if (FAILED(hr)) return hr;
 
     platform::UniqueHKey preload;

@@ -7,6 +7,7 @@
 #include "locations/routines.h"
 #include "platform/handles.h"
 #include "scanner/autorun_context.h"
+#include "winhelpers/files.h"
 #include "winhelpers/hresult.h"
 
 namespace Tessel {
@@ -117,16 +118,10 @@ HRESULT ScanStartupFolder(IAutorunContext* context, const LocationRow* row) {
 }
 
 HRESULT RepairStartupFolderItem(IZVAutorunItemEx* item, const ZV_REPAIR_REQUEST*) {
-    if (!item) return E_POINTER;
     platform::ComPtr<IZVAutorunItem_ShortCut> shortcut;
-    HRESULT hr = item->QueryInterface(IID_IZVAutorunItem_ShortCut, shortcut.PutVoid());
+    HRESULT hr = QueryItemKind(item, IID_IZVAutorunItem_ShortCut, shortcut);
     if (FAILED(hr)) return hr;
-    LPCWSTR path = shortcut->GetFilePath();
-    // Nothing there any more: the entry is already gone.
-    if (!path || !path[0] || platform::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return S_OK;
-    if (platform::DeleteFileW(path)) return S_OK;
-    DWORD error = platform::GetLastError();
-    return error ? Basalt::HResultFromWin32(static_cast<LONG>(error)) : E_FAIL;
+    return Basalt::DeleteFileIfPresent(shortcut->GetFilePath());
 }
 
 }  // namespace Tessel
