@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "platform/sim_backend.h"
+#include "scanner/scan_context.h"
 
 namespace test {
 
@@ -21,6 +24,19 @@ protected:
     platform::SimulatedBackend sim;
     platform::ScopedBackend scope{sim};
     bool writesExpected = false;
+};
+
+// A simulated machine and a scan context reset for a scan with the default settings. The context
+// goes before the accounting is checked, so the hives it holds do not count as leaked.
+class ContextTest : public SimTest {
+protected:
+    void SetUp() override { context->ResetForScan(nullptr); }
+    void TearDown() override {
+        context.reset();
+        SimTest::TearDown();
+    }
+
+    std::unique_ptr<Tessel::CAutorunContext> context = std::make_unique<Tessel::CAutorunContext>();
 };
 
 }  // namespace test

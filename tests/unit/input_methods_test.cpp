@@ -228,15 +228,8 @@ INSTANTIATE_TEST_SUITE_P(Machines, InputMethodsTest, ::testing::Values(MachineKi
                          [](const auto& info) { return test::MachineName(info.param); });
 
 // What only the simulated machine can hold: its own layouts key, every user hive, refusals.
-class InputMethodsSimTest : public test::SimTest {
+class InputMethodsSimTest : public test::ContextTest {
 protected:
-    void SetUp() override { context->ResetForScan(nullptr); }
-    void TearDown() override {
-        context.reset();
-        SimTest::TearDown();
-    }
-
-    std::unique_ptr<CAutorunContext> context = std::make_unique<CAutorunContext>();
     ZV_REPAIR_REQUEST request{sizeof(request), nullptr};
 };
 

@@ -92,15 +92,7 @@ TEST_P(MuiCacheTest, AMissingCacheIsNoFailure) {
 INSTANTIATE_TEST_SUITE_P(Machines, MuiCacheTest, ::testing::Values(MachineKind::Simulated, MachineKind::Real),
                          [](const auto& info) { return test::MachineName(info.param); });
 
-class MuiCacheRowsTest : public test::SimTest {
-protected:
-    void SetUp() override { context->ResetForScan(nullptr); }
-    void TearDown() override {
-        context.reset();
-        SimTest::TearDown();
-    }
-    std::unique_ptr<CAutorunContext> context = std::make_unique<CAutorunContext>();
-};
+class MuiCacheRowsTest : public test::ContextTest {};
 
 TEST_F(MuiCacheRowsTest, TheClassesCacheAndEveryUsersCache) {
     const LocationRow& classes = TableRow(0x10600002);
