@@ -195,8 +195,9 @@ std::string SummaryText(const ScanSummary& s) {
     std::string text = "zvscan: ";
     if (s.shown != s.scanned) text += std::to_string(s.shown) + " of ";
     text += count(s.scanned, "item", "items") + (s.shown != s.scanned ? " shown" : "") + " (" +
-            std::to_string(s.repairable) + " repairable) from " + count(s.rows, "row", "rows") + " in " + seconds +
-            "\nzvscan:";
+            std::to_string(s.repairable) + " repairable) from " + count(s.rows, "row", "rows") + " in " + seconds;
+    if (!s.library.empty()) text += " with " + s.library;
+    text += "\nzvscan:";
     for (size_t i = 0; i < s.counters.size(); ++i)
         text += std::string(i ? ", " : " ") + kCounterNames[i] + " " + std::to_string(s.counters[i]);
     return text + "\n";

@@ -20,6 +20,7 @@ struct ScanSummary {
     unsigned long rows = 0;        // runs of shown items that share an identifier: the rows they came from
     double seconds = 0;
     Counters counters{};
+    std::string library;  // the DLL scanned with: its path and architecture
 };
 
 // Lines end in "\n", CSV records in "\r\n" as RFC 4180 asks.

@@ -30,6 +30,31 @@ HRESULT ScannerLibrary::CreateScanner(ComRef<IZVAutorunScanner>& scanner) {
     return create_(&IID_IZVAutorunScanner, reinterpret_cast<void**>(scanner.Put()), 0);
 }
 
+std::wstring ScannerLibrary::Path() const {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameW(module_, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size()) return std::wstring(path.data(), length);
+        path.resize(path.size() * 2);
+    }
+}
+
+const char* ScannerLibrary::Architecture() const {
+    if (!module_) return "not loaded";
+    // A loaded module's base address is its image: the DOS header, then the NT headers.
+    auto base = reinterpret_cast<const BYTE*>(module_);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    switch (nt->FileHeader.Machine) {
+        case IMAGE_FILE_MACHINE_I386:
+            return "x86";
+        case IMAGE_FILE_MACHINE_AMD64:
+            return "x86-64";
+        default:
+            return "unknown architecture";
+    }
+}
+
 std::wstring ScannerLibrary::DefaultPath() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {

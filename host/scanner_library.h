@@ -54,6 +54,9 @@ public:
     bool Load(const std::wstring& path);
     HRESULT CreateScanner(ComRef<IZVAutorunScanner>& scanner);
     const std::string& Error() const { return error_; }
+    // The loaded library's full path and its architecture ("x86", "x86-64"), for the summary.
+    std::wstring Path() const;
+    const char* Architecture() const;
 
     // zvatrun.dll in the folder of the running program.
     static std::wstring DefaultPath();

@@ -36,6 +36,7 @@ bool Scan(const Options& options, ScannerLibrary& library, ScanSummary& summary,
         Write(stderr, "zvscan: " + library.Error() + "\n");
         return false;
     }
+    summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
     ComRef<IZVAutorunScanner> scanner;
     HRESULT hr = library.CreateScanner(scanner);
     if (FAILED(hr)) {

@@ -69,6 +69,11 @@ typedef struct ZV_REPAIR_REQUEST {
 #if defined(_M_IX86) || defined(__i386__)
 ZV_STATIC_ASSERT(sizeof(ZV_REPAIR_REQUEST) == 8, "repair request is 8 bytes on x86");
 ZV_STATIC_ASSERT(offsetof(ZV_REPAIR_REQUEST, pszFilePath) == 4, "file path is the second 32-bit field");
+#elif defined(_M_X64) || defined(_M_AMD64) || defined(__x86_64__)
+ZV_STATIC_ASSERT(sizeof(ZV_REPAIR_REQUEST) == 16, "repair request is 16 bytes on x86-64");
+ZV_STATIC_ASSERT(offsetof(ZV_REPAIR_REQUEST, pszFilePath) == 8, "file path is naturally aligned on x86-64");
+#else
+#error "zvatrun.h knows the layouts of x86 and x86-64 only"
 #endif
 
 /* Kinds for IZVAutorunPerformView::GetCount. */

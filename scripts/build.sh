@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (cross-compiled for 32-bit Windows).
+# Configures and builds the given architectures (win32, win64; default both), each in its own tree:
+# build/win32 (i686) and build/win64 (x86_64).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j"$(nproc)"
+cd "$root"
+[ $# -gt 0 ] || set -- win32 win64
+for arch in "$@"; do
+  case "$arch" in win32|win64) ;; *) echo "build: unknown architecture $arch (win32 or win64)" >&2; exit 2 ;; esac
+  echo "build: $arch in build/$arch" >&2
+  cmake --preset "$arch" >/dev/null
+  cmake --build --preset "$arch" -j"$(nproc)"
+done

@@ -210,8 +210,10 @@ TEST(ZvscanOutput, CountersAndSummary) {
     summary.repairable = 1;
     summary.rows = 1;
     summary.counters = counters;
+    summary.library = "C:\\zv\\zvatrun.dll (x86-64)";
     std::string text = SummaryText(summary);
     EXPECT_NE(text.find("1 of 10 items shown (1 repairable) from 1 row in "), std::string::npos) << text;
+    EXPECT_NE(text.find(" s with C:\\zv\\zvatrun.dll (x86-64)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("file probes 1, command lines 2, file lists 3, candidates 4, directory searches 5, "
                         "extension searches 6\n"),
               std::string::npos)
