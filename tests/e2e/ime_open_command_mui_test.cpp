@@ -202,11 +202,15 @@ TEST_F(ImeOpenCommandMuiTest, PreloadedLayoutsAndTheRemovalOfEntryTwoOfFour) {
         if (suffix == L'a') StoreString(HKEY_LOCAL_MACHINE, path, L"Ime File", imeFile);
     }
     SavedKey preload(HKEY_CURRENT_USER, kPreloadPath);
+    // Wine writes its own layout into entry 1 whenever a process of the prefix starts, at any moment
+    // of a test run: entry 1 keeps that value and the test's list starts at entry 2.
+    std::wstring wineLayout = ReadString(HKEY_CURRENT_USER, kPreloadPath, L"1").second;
     preload.ClearValues();
-    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"1", ids[0]);
-    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"2", ids[1]);
-    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"3", ids[2], REG_EXPAND_SZ);
-    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"4", ids[3]);
+    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"1", wineLayout.empty() ? L"00000409" : wineLayout);
+    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"2", ids[0]);
+    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"3", ids[1]);
+    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"4", ids[2], REG_EXPAND_SZ);
+    StoreString(HKEY_CURRENT_USER, kPreloadPath, L"5", ids[3]);
 
     Scan(ZV_SCAN_REPAIRABLE_ONLY, 0x10600001);
     std::vector<HeldItem> ours;
@@ -215,28 +219,28 @@ TEST_F(ImeOpenCommandMuiTest, PreloadedLayoutsAndTheRemovalOfEntryTwoOfFour) {
         if (!ime) continue;
         if (std::find(ids.begin(), ids.end(), ime->GetLayoutId()) != ids.end()) {
             EXPECT_EQ(ime->GetLayoutId(), ids[ours.size()]);
-            EXPECT_EQ(ime->GetPreloadIndex(), ours.size() + 1);
+            EXPECT_EQ(ime->GetPreloadIndex(), ours.size() + 2);
             ours.push_back(held);
         }
         ime->Release();
     }
     ASSERT_EQ(ours.size(), 4u) << "the four layouts of the current user's list, in order";
     for (size_t i = 0; i < ours.size(); ++i) {
-        EXPECT_EQ(ours[i].location, L"HKCU\\Keyboard Layout\\Preload\\[" + std::to_wstring(i + 1) + L"]");
+        EXPECT_EQ(ours[i].location, L"HKCU\\Keyboard Layout\\Preload\\[" + std::to_wstring(i + 2) + L"]");
         EXPECT_TRUE(ours[i].item->CanRepair());
     }
     EXPECT_EQ(ours[0].files, (std::vector<std::wstring>{imeFile, layoutFile}));
     EXPECT_EQ(ours[1].files, std::vector<std::wstring>{layoutFile});
 
     EXPECT_EQ(ours[1].item->Repair(&request), S_OK);
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"1"), std::make_pair(DWORD{REG_SZ}, ids[0]));
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"2"), std::make_pair(DWORD{REG_SZ}, ids[2]));
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"3"), std::make_pair(DWORD{REG_SZ}, ids[3]));
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"4").first, DWORD{REG_NONE});
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"2"), std::make_pair(DWORD{REG_SZ}, ids[0]));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"3"), std::make_pair(DWORD{REG_SZ}, ids[2]));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"4"), std::make_pair(DWORD{REG_SZ}, ids[3]));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"5").first, DWORD{REG_NONE});
 
-    EXPECT_EQ(ours[2].item->Repair(&request), S_FALSE) << "entry 3 now holds another layout";
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"2"), std::make_pair(DWORD{REG_SZ}, ids[2]));
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"3"), std::make_pair(DWORD{REG_SZ}, ids[3]));
+    EXPECT_EQ(ours[2].item->Repair(&request), S_FALSE) << "entry 4 now holds another layout";
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"3"), std::make_pair(DWORD{REG_SZ}, ids[2]));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kPreloadPath, L"4"), std::make_pair(DWORD{REG_SZ}, ids[3]));
     Release();
 }
 

@@ -15,13 +15,24 @@ trap '"$root/scripts/seed-demo.sh" "$build" >/dev/null; rm -rf "$work"' EXIT
 wine_run() { "$root/scripts/wine-run.sh" "$@"; }
 zvscan() { wine_run "$build/bin/zvscan.exe" "$@" 2>>"$work/stderr"; }
 fail() { echo "repair: $*" >&2; exit 1; }
-# The whole registry, as reg.exe exports it (UTF-16); HKEY_CLASSES_ROOT lives in HKLM.
+# The whole registry as reg.exe exports it, in UTF-8 text ($1.HKLM.txt, $1.HKEY_USERS.txt); HKEY_CLASSES_ROOT
+# lives in HKLM. Without the display-driver keys that Wine's desktop process writes under fresh GUIDs
+# whenever it starts without an X server: they are Wine's, not the scan's.
 export_registry() {
+  local root_key
   for root_key in HKLM HKEY_USERS; do
     wine_run reg export "$root_key" "Z:${work//\//\\}\\$1.$root_key.reg" /y >/dev/null
+    iconv -f UTF-16LE -t UTF-8 "$work/$1.$root_key.reg" | tr -d '\r' |
+      awk '/^\[/ { skip = index($0, "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video") == 1 } !skip' \
+        >"$work/$1.$root_key.txt"
   done
 }
-same_registry() { cmp -s "$work/$1.HKLM.reg" "$work/$2.HKLM.reg" && cmp -s "$work/$1.HKEY_USERS.reg" "$work/$2.HKEY_USERS.reg"; }
+same_registry() { cmp -s "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" && cmp -s "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt"; }
+# What differs between two exports, for a failure's message.
+registry_changes() {
+  diff "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" | head -n 20 || true
+  diff "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt" | head -n 20 || true
+}
 # A seeded item's field, unescaped from its JSON line.
 field() { grep -F "$1" "$work/scan.jsonl" | sed "s/.*\"$2\":\"\\{0,1\\}\\([^\",]*\\).*/\\1/" | sed 's/\\\\/\\/g'; }
 
@@ -42,15 +53,14 @@ if zvscan repair --yes --id 0x1010100E --location "$helper" >"$work/helper.out";
 grep -q "S_FALSE (0x00000001): not repaired: .*rundll32.exe is a known system host program" "$work/helper.out" ||
   fail "the refusal is not explained: $(cat "$work/helper.out")"
 export_registry untouched
-same_registry before untouched || fail "dry run, declined or refused repairs changed the registry"
+same_registry before untouched ||
+  fail "dry run, declined or refused repairs changed the registry: $(registry_changes before untouched)"
 
 zvscan repair --yes --id 0x10101015 --location "$updater" >"$work/yes.out" || fail "the repair failed: $(cat "$work/yes.out")"
 grep -qF "$updater: S_OK (0x00000000): repaired" "$work/yes.out" || fail "no S_OK reported: $(cat "$work/yes.out")"
 export_registry repaired
-cmp -s "$work/before.HKLM.reg" "$work/repaired.HKLM.reg" || fail "HKEY_LOCAL_MACHINE changed"
-iconv -f UTF-16LE -t UTF-8 "$work/before.HKEY_USERS.reg" | tr -d '\r' >"$work/before.users.txt"
-iconv -f UTF-16LE -t UTF-8 "$work/repaired.HKEY_USERS.reg" | tr -d '\r' >"$work/repaired.users.txt"
-diff "$work/before.users.txt" "$work/repaired.users.txt" | grep '^[<>]' >"$work/changes.txt" || true
+cmp -s "$work/before.HKLM.txt" "$work/repaired.HKLM.txt" || fail "HKEY_LOCAL_MACHINE changed: $(registry_changes before repaired)"
+diff "$work/before.HKEY_USERS.txt" "$work/repaired.HKEY_USERS.txt" | grep '^[<>]' >"$work/changes.txt" || true
 [ "$(wc -l <"$work/changes.txt")" -eq 1 ] && grep -q '^< "ZvDemoUpdater"=' "$work/changes.txt" ||
   fail "the repair did not remove exactly the Updater value: $(cat "$work/changes.txt")"
 if zvscan repair --yes --id 0x10101015 --location "$updater" >/dev/null; then fail "a repaired value was found again"; fi
