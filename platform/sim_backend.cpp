@@ -16,7 +16,12 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+// Whole names, as the registry counts them: a NUL inside a name is part of it.
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towupper(x) == std::towupper(y);
+           });
+}
 
 // The order Wine enumerates keys and values in: case-insensitive alphabetical.
 bool Before(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; }
