@@ -104,9 +104,9 @@ void ScanClsidValueNames(IAutorunContext* context, const LocationRow* row) {
 HRESULT ScanKeyValues(IAutorunContext* context, const LocationRow* row) {
     std::wstring path = BuildLocationPath(*row);
     CWinRegValueFind find;
-    for (bool more = find.FindFirstValue(row->root, path); more; more = find.Advance()) {
+    for (bool more = find.FindFirstValue(row->root, path, true); more; more = find.Advance()) {
         std::wstring text;
-        if (find.IsOpen() && ReadStringValue(find.Key(), find.CurrentName(), text) == ERROR_SUCCESS)
+        if (find.IsOpen() && find.ReadString(text) == ERROR_SUCCESS)
             Report(context, row, path, find.CurrentName(), text);
     }
     return S_OK;
@@ -150,9 +150,9 @@ HRESULT ScanSubkeyClsidValue(IAutorunContext* context, const LocationRow* row) {
 HRESULT ScanClsidValueData(IAutorunContext* context, const LocationRow* row) {
     std::wstring path = BuildLocationPath(*row);
     CWinRegValueFind find;
-    for (bool more = find.FindFirstValue(row->root, path); more; more = find.Advance()) {
+    for (bool more = find.FindFirstValue(row->root, path, true); more; more = find.Advance()) {
         std::wstring clsid, server;
-        if (ReadStringValue(find.Key(), find.CurrentName(), clsid) == ERROR_SUCCESS && IsClsidCandidate(clsid) &&
+        if (find.ReadString(clsid) == ERROR_SUCCESS && IsClsidCandidate(clsid) &&
             ResolveInprocServer(clsid, server))
             Report(context, row, path, find.CurrentName(), server);
     }

@@ -5,16 +5,15 @@
 #include "locations/routines.h"
 #include "scanner/autorun_context.h"
 #include "winhelpers/reg_find.h"
-#include "winhelpers/reg_values.h"
 
 namespace Tessel {
 
 HRESULT ScanMuiCache(IAutorunContext* context, const LocationRow* row) {
     std::wstring path = BuildLocationPath(*row);
     Basalt::CWinRegValueFind find;
-    for (bool more = find.FindFirstValue(row->root, path); more; more = find.Advance()) {
+    for (bool more = find.FindFirstValue(row->root, path, true); more; more = find.Advance()) {
         std::wstring text;
-        if (Basalt::ReadStringValue(find.Key(), find.CurrentName(), text) == ERROR_SUCCESS)
+        if (find.ReadString(text) == ERROR_SUCCESS)
             context->AddRegValueNameCommand(row, row->root, path.c_str(), find.CurrentName(), text.c_str());
     }
     return S_OK;

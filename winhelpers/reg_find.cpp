@@ -1,5 +1,9 @@
 #include "winhelpers/reg_find.h"
 
+#include <cwchar>
+
+#include "winhelpers/reg_values.h"
+
 namespace Basalt {
 
 namespace {
@@ -52,8 +56,9 @@ void CWinRegKeyFind::Close() {
     index_ = 0;
 }
 
-bool CWinRegValueFind::FindFirstValue(HKEY root, const std::wstring& path) {
+bool CWinRegValueFind::FindFirstValue(HKEY root, const std::wstring& path, bool readData) {
     Close();
+    readData_ = readData;
     if (platform::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key_.put()) != ERROR_SUCCESS)
         return false;
     return FindNextValue();
@@ -63,9 +68,21 @@ bool CWinRegValueFind::FindNextValue() {
     if (!IsOpen()) return false;
     name_ = shortName_;
     shortName_[0] = 0;
+    hasData_ = false;
     DWORD capacity = kShortValueNameCapacity;
-    LSTATUS status =
-        platform::RegEnumValueW(key_.get(), index_, shortName_, &capacity, nullptr, &type_, nullptr, nullptr);
+    LSTATUS status = ERROR_MORE_DATA;
+    if (readData_) {
+        dataSize_ = sizeof(data_);
+        status = platform::RegEnumValueW(key_.get(), index_, shortName_, &capacity, nullptr, &type_,
+                                         reinterpret_cast<BYTE*>(data_), &dataSize_);
+        // A name with a NUL inside reads back as a shorter name, so that value is read by name.
+        hasData_ = status == ERROR_SUCCESS && std::wcslen(shortName_) == capacity;
+    }
+    if (status == ERROR_MORE_DATA) {
+        capacity = kShortValueNameCapacity;
+        status = platform::RegEnumValueW(key_.get(), index_, shortName_, &capacity, nullptr, &type_, nullptr,
+                                         nullptr);
+    }
     if (status == ERROR_MORE_DATA) {
         longName_.assign(kLongValueNameCapacity + 1, L'\0');
         capacity = kLongValueNameCapacity;
@@ -81,6 +98,12 @@ bool CWinRegValueFind::FindNextValue() {
     return true;
 }
 
+LONG CWinRegValueFind::ReadString(std::wstring& text) const {
+    if (hasData_ && StringFromData(type_, reinterpret_cast<const BYTE*>(data_), dataSize_, text) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return ReadStringValue(key_.get(), name_, text);
+}
+
 bool CWinRegValueFind::Advance() {
     if (!IsOpen()) return false;
     ++index_;
@@ -94,6 +117,7 @@ void CWinRegValueFind::Close() {
     shortName_[0] = 0;
     longName_.clear();
     index_ = 0;
+    hasData_ = false;
 }
 
 }  // namespace Basalt

@@ -48,11 +48,16 @@ public:
     CWinRegValueFind& operator=(const CWinRegValueFind&) = delete;
     virtual ~CWinRegValueFind() = default;
 
-    // Opens path under root for reading values and steps to the first value.
-    bool FindFirstValue(HKEY root, const std::wstring& path);
+    // Opens path under root for reading values and steps to the first value. With readData each
+    // step also fetches the value's data when it fits a small buffer, for ReadString.
+    bool FindFirstValue(HKEY root, const std::wstring& path, bool readData = false);
     // Steps to the value at the current index; names up to 16382 characters are read whole.
     bool FindNextValue();
     bool Advance();
+
+    // The current value as ReadStringValue reads it by name: from the data the step fetched when
+    // there is some and it passes the reader's checks, else by a read by name.
+    LONG ReadString(std::wstring& text) const;
 
     const wchar_t* CurrentName() const { return name_; }
     DWORD CurrentType() const { return type_; }
@@ -70,6 +75,10 @@ private:
     std::wstring longName_;
     wchar_t shortName_[512] = {};
     DWORD index_ = 0;
+    bool readData_ = false;
+    bool hasData_ = false;  // data_ holds the current value's data
+    DWORD dataSize_ = 0;
+    wchar_t data_[512];
 };
 
 }  // namespace Basalt

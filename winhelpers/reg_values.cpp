@@ -1,5 +1,6 @@
 #include "winhelpers/reg_values.h"
 
+#include <cwchar>
 #include <new>
 
 #include "platform/handles.h"
@@ -21,16 +22,32 @@ LONG QueryValue(HKEY key, const wchar_t* name, DWORD* type, void* data, DWORD* s
 
 }  // namespace
 
+LONG StringFromData(DWORD type, const BYTE* data, DWORD bytes, std::wstring& text) {
+    if (!IsStringType(type) || bytes % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
+    const auto* chars = reinterpret_cast<const wchar_t*>(data);
+    DWORD count = bytes / sizeof(wchar_t);
+    if (count != 0 && chars[count - 1] != L'\0') return ERROR_INVALID_DATA;
+    text.assign(chars, count == 0 ? 0 : std::wcslen(chars));
+    return ERROR_SUCCESS;
+}
+
 LONG ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text) {
     if (!key) return ERROR_INVALID_HANDLE;
-    DWORD type = 0, size = 0;
-    LONG status = QueryValue(key, name, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) return status;
+    // Most values fit the smallest buffer a read offers, and then one query reads them.
+    wchar_t small[kMinStringChars + 1];
+    DWORD type = 0, size = kMinStringChars * sizeof(wchar_t);
+    LONG status = QueryValue(key, name, &type, small, &size);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return status;
     if (!IsStringType(type)) return ERROR_INVALID_DATA;
+    if (status == ERROR_SUCCESS) {
+        status = StringFromData(type, reinterpret_cast<const BYTE*>(small), size, text);
+        if (status != ERROR_SUCCESS) text.clear();
+        return status;
+    }
+
+    // Too large for it: a second query, sized by what the first one said.
     DWORD count = size / sizeof(wchar_t);
     if (count > kMaxStringChars) return ERROR_MORE_DATA;
-    if (count < kMinStringChars) count = kMinStringChars;
-
     text.clear();
     std::vector<wchar_t> buffer(count + 1, L'\0');
     DWORD bytes = count * sizeof(wchar_t);
@@ -38,10 +55,7 @@ LONG ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text) {
     status = QueryValue(key, name, &readType, buffer.data(), &bytes);
     if (status != ERROR_SUCCESS) return status;
     if (readType != type) return ERROR_INVALID_DATA;
-    if (bytes % sizeof(wchar_t) != 0) return ERROR_INVALID_DATA;
-    if (bytes != 0 && buffer[bytes / sizeof(wchar_t) - 1] != L'\0') return ERROR_INVALID_DATA;
-    text = buffer.data();
-    return ERROR_SUCCESS;
+    return StringFromData(readType, reinterpret_cast<const BYTE*>(buffer.data()), bytes, text);
 }
 
 LONG ReadMultiStringValue(HKEY key, const wchar_t* name, std::vector<std::wstring>& items) {

@@ -12,6 +12,10 @@ namespace Basalt {
 
 // REG_SZ or REG_EXPAND_SZ, terminated, at most 65536 characters with the terminator.
 LONG ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text);
+// The text of string data read whole (by a value enumeration, say), with the checks of
+// ReadStringValue: REG_SZ or REG_EXPAND_SZ, an even size and, unless empty, a terminator at the end.
+// ERROR_INVALID_DATA leaves text as it was.
+LONG StringFromData(DWORD type, const BYTE* data, DWORD bytes, std::wstring& text);
 // REG_MULTI_SZ with its double terminator; the list ends at the first empty element.
 LONG ReadMultiStringValue(HKEY key, const wchar_t* name, std::vector<std::wstring>& items);
 // REG_BINARY.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/handles.h"
+#include "platform/recording_backend.h"
 #include "support/machine.h"
 #include "winhelpers/hresult.h"
 #include "winhelpers/reg_find.h"
@@ -117,6 +118,60 @@ TEST_P(RegistryPrimitivesTest, SubkeysAndTheirFullPaths) {
         << "a parent path ending in a backslash gets no second one";
 }
 
+// Strings on both sides of the first query's buffer (260 characters with the terminator), odd
+// sizes among them: each read gives what the reading rules say, in one query when it fits.
+TEST_P(RegistryPrimitivesTest, StringsAroundTheFirstQuerysBuffer) {
+    struct Case {
+        const wchar_t* name;
+        size_t bytes;  // stored bytes: text of 'x' characters, a terminator when the size is even
+    };
+    const Case cases[] = {{L"258", 516}, {L"259", 518}, {L"260", 520}, {L"261", 522}, {L"odd519", 519},
+                          {L"odd521", 521}, {L"odd523", 523}, {L"2000", 4000}};
+    for (const Case& c : cases) {
+        std::vector<BYTE> bytes(c.bytes, 'x');
+        if (c.bytes % 2 == 0) bytes[c.bytes - 1] = bytes[c.bytes - 2] = 0;
+        machine.SetValue(HKEY_CURRENT_USER, key, c.name, REG_SZ, bytes);
+    }
+    for (const Case& c : cases) {
+        std::wstring text = L"kept";
+        LONG status = ReadString(c.name, text);
+        if (c.bytes % 2 != 0) {
+            EXPECT_EQ(status, c.bytes < 520 ? ERROR_INVALID_DATA : ERROR_MORE_DATA) << c.name;
+            EXPECT_EQ(text, L"") << c.name;
+        } else {
+            EXPECT_EQ(status, ERROR_SUCCESS) << c.name;
+            EXPECT_EQ(text, std::wstring(c.bytes / 2 - 1, L'\x7878')) << c.name;
+        }
+    }
+}
+
+// Every value of a key read during its enumeration exactly as a read by its name reads it.
+TEST_P(RegistryPrimitivesTest, EnumeratedValuesReadAsByName) {
+    for (size_t chars : {1u, 259u, 260u, 261u, 511u, 512u, 513u, 3000u})
+        machine.SetString(HKEY_CURRENT_USER, key, L"len" + std::to_wstring(chars), std::wstring(chars - 1, L'a'));
+    machine.SetString(HKEY_CURRENT_USER, key, L"expand", L"%TEMP%\\x.exe", REG_EXPAND_SZ);
+    machine.SetString(HKEY_CURRENT_USER, key, std::wstring(600, L'n'), L"long name");
+    machine.SetString(HKEY_CURRENT_USER, key, L"", L"default");
+    machine.SetValue(HKEY_CURRENT_USER, key, L"unterminated", REG_SZ, Bytes(L"abc", 3));
+    machine.SetValue(HKEY_CURRENT_USER, key, L"odd", REG_SZ, {'a', 0, 0});
+    machine.SetValue(HKEY_CURRENT_USER, key, L"odd big", REG_SZ, std::vector<BYTE>(701, 'a'));
+    machine.SetValue(HKEY_CURRENT_USER, key, L"inner nul", REG_SZ, Bytes(std::wstring(L"a\0b\0", 4), 4));
+    machine.SetValue(HKEY_CURRENT_USER, key, L"empty", REG_SZ, {});
+    machine.SetValue(HKEY_CURRENT_USER, key, L"dword", REG_DWORD, {1, 0, 0, 0});
+    machine.SetValue(HKEY_CURRENT_USER, key, L"multi", REG_MULTI_SZ, Bytes(std::wstring(L"a\0\0", 3), 3));
+
+    auto handle = Open();
+    size_t values = 0;
+    CWinRegValueFind find;
+    for (bool more = find.FindFirstValue(HKEY_CURRENT_USER, key, true); more; more = find.Advance(), ++values) {
+        std::wstring enumerated = L"kept", byName = L"kept";
+        LONG status = find.ReadString(enumerated);
+        EXPECT_EQ(status, Basalt::ReadStringValue(handle.get(), find.CurrentName(), byName)) << find.CurrentName();
+        EXPECT_EQ(enumerated, byName) << find.CurrentName();
+    }
+    EXPECT_EQ(values, 18u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Machines, RegistryPrimitivesTest,
                          ::testing::Values(MachineKind::Simulated, MachineKind::Real),
                          [](const auto& info) { return test::MachineName(info.param); });
@@ -143,6 +198,81 @@ TEST_P(SimulatedRegistryPrimitivesTest, OverlongNamesEndTheEnumeration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, SimulatedRegistryPrimitivesTest, ::testing::Values(MachineKind::Simulated),
+                         [](const auto& info) { return test::MachineName(info.param); });
+
+// Reads counted through a recording of the simulated machine's calls.
+class CountedRegistryTest : public SimulatedRegistryPrimitivesTest {
+protected:
+    size_t Queries() const { return recorder.Count(platform::CallKind::RegQuery); }
+    size_t Enumerations() const { return recorder.Count(platform::CallKind::RegEnum); }
+
+    platform::RecordingBackend recorder{*machine.Sim()};
+    platform::ScopedBackend scope{recorder};
+};
+
+TEST_P(CountedRegistryTest, OneQueryWhenTheStringFitsTheFirstBuffer) {
+    machine.SetString(HKEY_CURRENT_USER, key, L"fits", std::wstring(259, L'a'));
+    machine.SetString(HKEY_CURRENT_USER, key, L"larger", std::wstring(260, L'a'));
+    auto handle = Open();
+    std::wstring text;
+    recorder.Clear();
+    EXPECT_EQ(Basalt::ReadStringValue(handle.get(), L"fits", text), ERROR_SUCCESS);
+    EXPECT_EQ(Queries(), 1u) << "260 characters with the terminator fit the first query";
+    EXPECT_EQ(Basalt::ReadStringValue(handle.get(), L"larger", text), ERROR_SUCCESS);
+    EXPECT_EQ(text.size(), 260u);
+    EXPECT_EQ(Queries(), 3u) << "one more character takes a second query, never a third";
+}
+
+// The value changes its type between the first query and the second.
+class TypeChangingBackend : public platform::RecordingBackend {
+public:
+    TypeChangingBackend(platform::SimulatedBackend& sim, std::wstring key) : RecordingBackend(sim), sim_(sim), key_(std::move(key)) {}
+    LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) override {
+        LSTATUS status = RecordingBackend::RegQueryValueExW(key, name, reserved, type, data, size);
+        if (status == ERROR_MORE_DATA)
+            sim_.SetValue(HKEY_CURRENT_USER, key_, name, REG_EXPAND_SZ, sim_.ValueBytes(HKEY_CURRENT_USER, key_, name));
+        return status;
+    }
+
+private:
+    platform::SimulatedBackend& sim_;
+    std::wstring key_;
+};
+
+TEST_P(CountedRegistryTest, ATypeChangedBetweenTheQueriesIsRefused) {
+    machine.SetString(HKEY_CURRENT_USER, key, L"changes", std::wstring(300, L'a'));
+    TypeChangingBackend changing(*machine.Sim(), key);
+    platform::ScopedBackend changingScope(changing);
+    std::wstring text = L"kept";
+    EXPECT_EQ(ReadString(L"changes", text), ERROR_INVALID_DATA);
+    EXPECT_EQ(text, L"");
+    EXPECT_EQ(ReadString(L"changes", text), ERROR_SUCCESS) << "stable since the change";
+    EXPECT_EQ(text.size(), 300u);
+}
+
+TEST_P(CountedRegistryTest, EnumeratedValuesNeedNoReadByName) {
+    machine.SetString(HKEY_CURRENT_USER, key, L"a", L"one");
+    machine.SetString(HKEY_CURRENT_USER, key, L"b", std::wstring(511, L'b'));
+    machine.SetString(HKEY_CURRENT_USER, key, L"Nul", L"read under the shortened name");
+    machine.SetString(HKEY_CURRENT_USER, key, std::wstring(L"Nul\0hidden", 10), L"hidden");
+    machine.SetString(HKEY_CURRENT_USER, key, L"c", std::wstring(512, L'c'));
+    recorder.Clear();
+    std::vector<std::wstring> texts;
+    CWinRegValueFind find;
+    for (bool more = find.FindFirstValue(HKEY_CURRENT_USER, key, true); more; more = find.Advance()) {
+        std::wstring text;
+        EXPECT_EQ(find.ReadString(text), ERROR_SUCCESS);
+        texts.push_back(text);
+    }
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"one", std::wstring(511, L'b'), std::wstring(512, L'c'),
+                                                L"read under the shortened name", L"read under the shortened name"}))
+        << "a name with a NUL inside reads the value a read by name finds";
+    EXPECT_EQ(Queries(), 1u + 2u) << "by name only the value named with a NUL and the one too large for the step";
+    EXPECT_EQ(Enumerations(), 6u + 1u) << "a step per value and its end, and one more for the large value's name";
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, CountedRegistryTest, ::testing::Values(MachineKind::Simulated),
                          [](const auto& info) { return test::MachineName(info.param); });
 
 TEST(HResultFromWin32, ConvertsPositiveCodesOnly) {
