@@ -36,8 +36,6 @@ bool CWinServiceFind::FindFirstKey(HKEY root, const std::wstring& path) {
 void CWinServiceFind::ClearRecord() {
     imagePath_.clear();
     serviceDll_.clear();
-    displayName_.clear();
-    description_.clear();
     application_.clear();
     type_ = kUnknown;
     start_ = kUnknown;
@@ -51,8 +49,6 @@ void CWinServiceFind::ReadServiceInfo() {
     platform::UniqueHKey service;
     if (platform::RegOpenKeyExW(root_, servicePath.c_str(), 0, KEY_QUERY_VALUE, service.put()) != ERROR_SUCCESS) return;
     ReadStringOrEmpty(service.get(), L"ImagePath", imagePath_);
-    ReadStringOrEmpty(service.get(), L"DisplayName", displayName_);
-    ReadStringOrEmpty(service.get(), L"Description", description_);
     type_ = ReadDwordOrUnknown(service.get(), L"Type");
     start_ = ReadDwordOrUnknown(service.get(), L"Start");
 

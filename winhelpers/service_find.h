@@ -42,8 +42,6 @@ public:
     const wchar_t* ServiceName() const { return keys_->CurrentName(); }
     const std::wstring& ImagePath() const { return imagePath_; }
     const std::wstring& ServiceDll() const { return serviceDll_; }
-    const std::wstring& DisplayName() const { return displayName_; }
-    const std::wstring& Description() const { return description_; }
     DWORD Type() const { return type_; }
     DWORD Start() const { return start_; }
     std::wstring Application() const { return application_; }
@@ -56,8 +54,6 @@ private:
     HKEY root_ = nullptr;
     std::wstring imagePath_;
     std::wstring serviceDll_;
-    std::wstring displayName_;
-    std::wstring description_;
     DWORD type_ = kUnknown;
     DWORD start_ = kUnknown;
     std::wstring application_;
