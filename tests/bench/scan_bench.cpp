@@ -1,15 +1,28 @@
-// Benchmark of a whole scan: time per scan and heap use, on a large simulated machine and on the
-// real system of the Wine prefix. Not a test: run it by hand (see README.md).
-//   zvbench [--scans N] [--real]
+// Benchmark of a whole scan. Not a test: run it by hand (see README.md).
+//
+//   zvbench [--scales prefix,1k,10k,100k] [--repeat N]
+//     On the Wine prefix as it is and with 1k, 10k or 100k entries added by the benchmark's own
+//     seeder (and removed again): 70 % Run values in three command shapes, 10 % services, 20 %
+//     browser helper objects. Per scale: the scan time against a replay of exactly the system calls
+//     that scan made (recorded through the platform layer), calls per item by kind, allocations per
+//     item, heap per held item, and the growth of the scan time from 10k to 100k.
+//   zvbench --sim [--scans N]
+//     A large simulated machine: time, allocations and peak heap of each scan.
 #include <windows.h>
 
+#include <shlwapi.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <map>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
+#include "platform/recording_backend.h"
 #include "platform/sim_backend.h"
 #include "zvatrun.h"
 
@@ -19,24 +32,35 @@ size_t g_allocations = 0;
 size_t g_liveBytes = 0;
 size_t g_peakBytes = 0;
 
+double Now() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return double(counter.QuadPart) / double(frequency.QuadPart);
+}
+
 struct Scanned {
     size_t items = 0;
     double seconds = 0;
+    size_t allocations = 0;
+    size_t heldBytes = 0;  // heap the scan added while every item is still held
 };
 
-Scanned ScanOnce(IZVAutorunScanner* scanner) {
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+// One scan; the items are held until it ends, so the heap they keep can be seen.
+Scanned ScanOnce(IZVAutorunScanner* scanner, size_t expectedItems = 0) {
+    std::vector<IZVAutorunItemEx*> held;
+    held.reserve(expectedItems + 1024);
     Scanned result;
+    size_t liveBefore = g_liveBytes, allocationsBefore = g_allocations;
+    double start = Now();
     scanner->StartScan(nullptr);
     IZVAutorunItemEx* item = nullptr;
-    while (scanner->NextItem(&item)) {
-        ++result.items;
-        item->Release();
-    }
-    QueryPerformanceCounter(&end);
-    result.seconds = double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+    while (scanner->NextItem(&item)) held.push_back(item);
+    result.seconds = Now() - start;
+    result.items = held.size();
+    result.allocations = g_allocations - allocationsBefore;
+    result.heldBytes = g_liveBytes - liveBefore;
+    for (IZVAutorunItemEx* each : held) each->Release();
     return result;
 }
 
@@ -62,6 +86,191 @@ void Populate(platform::SimulatedBackend& sim) {
     sim.AddFile(L"C:\\windows\\system32\\svchost.exe");
 }
 
+int SimulatedScans(int scans) {
+    platform::SimulatedBackend sim;
+    Populate(sim);
+    platform::ScopedBackend scope(sim);
+    platform::ComPtr<IZVAutorunScanner> scanner;
+    if (FAILED(ZVAtrunCreateObject(&IID_IZVAutorunScanner, scanner.PutVoid(), 0))) return 1;
+    size_t baseBytes = g_liveBytes;
+    for (int i = 0; i < scans; ++i) {
+        g_peakBytes = g_liveBytes;
+        size_t before = g_liveBytes;
+        Scanned result = ScanOnce(scanner.Get());
+        std::printf("simulated scan %d: %zu items in %.3f s, %zu allocations, peak %zu KiB above the scanner, "
+                    "%ld bytes kept\n",
+                    i + 1, result.items, result.seconds, result.allocations, (g_peakBytes - baseBytes) / 1024,
+                    static_cast<long>(g_liveBytes) - static_cast<long>(before));
+    }
+    return 0;
+}
+
+// Entries written into the prefix's registry and files, all under names of the benchmark's own,
+// and removed by the destructor.
+class Seeder {
+public:
+    explicit Seeder(int entries) : entries_(entries) {
+        for (int v = 0; v < kVendors; ++v) {
+            CreateDirectoryW(kFiles, nullptr);
+            CreateDirectoryW(Vendor(v).c_str(), nullptr);
+            for (const wchar_t* file : {L"\\app.exe", L"\\helper.dll", L"\\svc.dll", L"\\bho.dll"}) {
+                HANDLE h = CreateFileW((Vendor(v) + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            }
+        }
+        for (int i = 0; i < entries_; ++i) {
+            int share = i % 10;
+            if (share < 7) SetString(RunRoot(i), kRun, Name(i), RunCommand(i));
+            else if (share == 7) AddService(i);
+            else AddHelper(i);
+        }
+    }
+    ~Seeder() {
+        for (int i = 0; i < entries_; ++i) {
+            int share = i % 10;
+            if (share < 7) DeleteValue(RunRoot(i), kRun, Name(i));
+            else if (share == 7) SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kServices + Name(i)).c_str());
+            else {
+                SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kHelpers + Clsid(i)).c_str());
+                SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kClasses + Clsid(i)).c_str());
+            }
+        }
+        for (int v = 0; v < kVendors; ++v) {
+            for (const wchar_t* file : {L"\\app.exe", L"\\helper.dll", L"\\svc.dll", L"\\bho.dll"})
+                DeleteFileW((Vendor(v) + file).c_str());
+            RemoveDirectoryW(Vendor(v).c_str());
+        }
+        RemoveDirectoryW(kFiles);
+    }
+
+private:
+    static constexpr int kVendors = 50;
+    static constexpr const wchar_t* kFiles = L"C:\\zvbench files";
+    static inline const std::wstring kRun = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    static inline const std::wstring kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
+    static inline const std::wstring kHelpers =
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\";
+    static inline const std::wstring kClasses = L"SOFTWARE\\Classes\\CLSID\\";
+
+    static std::wstring Name(int i) { return L"zvbench " + std::to_wstring(i); }
+    static std::wstring Vendor(int i) { return std::wstring(kFiles) + L"\\Vendor " + std::to_wstring(i % kVendors); }
+    static std::wstring Clsid(int i) {
+        wchar_t text[40];
+        std::swprintf(text, 40, L"{2B7A0000-0000-0000-0000-%012d}", i);
+        return text;
+    }
+    static HKEY RunRoot(int i) { return i % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+    // A quoted path with arguments, a library started by rundll32, and an unquoted path with spaces.
+    static std::wstring RunCommand(int i) {
+        switch (i / 10 % 3) {
+            case 0: return L"\"" + Vendor(i) + L"\\app.exe\" /start " + std::to_wstring(i);
+            case 1: return L"rundll32.exe \"" + Vendor(i) + L"\\helper.dll\",Start" + std::to_wstring(i);
+            default: return Vendor(i) + L"\\app.exe -x" + std::to_wstring(i);
+        }
+    }
+
+    static void SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                          DWORD type = REG_SZ) {
+        HKEY key;
+        if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)) return;
+        RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    static void SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
+        HKEY key;
+        if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)) return;
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        RegCloseKey(key);
+    }
+    static void DeleteValue(HKEY root, const std::wstring& path, const std::wstring& name) {
+        HKEY key;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, &key)) return;
+        RegDeleteValueW(key, name.c_str());
+        RegCloseKey(key);
+    }
+    static void AddService(int i) {
+        std::wstring key = kServices + Name(i);
+        SetString(HKEY_LOCAL_MACHINE, key, L"ImagePath", L"%SystemRoot%\\system32\\svchost.exe -k zvbench",
+                  REG_EXPAND_SZ);
+        SetString(HKEY_LOCAL_MACHINE, key, L"DisplayName", L"Benchmark service " + std::to_wstring(i));
+        SetString(HKEY_LOCAL_MACHINE, key, L"Description", L"A service the benchmark seeded and removes again");
+        SetDword(HKEY_LOCAL_MACHINE, key, L"Type", SERVICE_WIN32_SHARE_PROCESS);
+        SetDword(HKEY_LOCAL_MACHINE, key, L"Start", SERVICE_DEMAND_START);
+        SetString(HKEY_LOCAL_MACHINE, key + L"\\Parameters", L"ServiceDll", Vendor(i) + L"\\svc.dll", REG_EXPAND_SZ);
+    }
+    static void AddHelper(int i) {
+        HKEY key;
+        if (!RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kHelpers + Clsid(i)).c_str(), 0, nullptr, 0, KEY_READ, nullptr,
+                             &key, nullptr))
+            RegCloseKey(key);
+        SetString(HKEY_LOCAL_MACHINE, kClasses + Clsid(i) + L"\\InprocServer32", L"", Vendor(i) + L"\\bho.dll");
+    }
+
+    int entries_;
+};
+
+// Prints one scale's line and returns its scan time.
+double MeasureScale(const std::string& label, int entries, int repeat) {
+    std::unique_ptr<Seeder> seeded;
+    if (entries) seeded = std::make_unique<Seeder>(entries);
+    platform::ComPtr<IZVAutorunScanner> scanner;
+    if (FAILED(ZVAtrunCreateObject(&IID_IZVAutorunScanner, scanner.PutVoid(), 0))) return 0;
+
+    size_t items = ScanOnce(scanner.Get()).items;  // builds the scanner's lists and warms the system's caches
+    platform::RecordingBackend recorder(platform::Win32());
+    {
+        platform::ScopedBackend scope(recorder);
+        ScanOnce(scanner.Get(), items);
+    }
+
+    Scanned best;
+    double replay = 0;
+    for (int i = 0; i < repeat; ++i) {
+        Scanned scanned = ScanOnce(scanner.Get(), items);
+        if (i == 0 || scanned.seconds < best.seconds) best = scanned;
+        double start = Now();
+        platform::Replay(recorder.Calls());
+        double replayed = Now() - start;
+        if (i == 0 || replayed < replay) replay = replayed;
+    }
+
+    double perItem = best.items ? 1.0 / double(best.items) : 0;
+    std::printf("%-7s %7zu items  scan %8.3f s  replay %8.3f s  ratio %5.2f  %5.1f allocations/item  "
+                "%6.0f bytes/held item\n        calls/item:",
+                label.c_str(), best.items, best.seconds, replay, replay > 0 ? best.seconds / replay : 0,
+                double(best.allocations) * perItem, double(best.heldBytes) * perItem);
+    for (int kind = 0; kind < platform::kCallKinds; ++kind) {
+        size_t count = recorder.Count(static_cast<platform::CallKind>(kind));
+        if (count) std::printf(" %s %.2f,", platform::CallKindName(static_cast<platform::CallKind>(kind)),
+                               double(count) * perItem);
+    }
+    std::printf(" total %.2f\n", double(recorder.Calls().size()) * perItem);
+    std::fflush(stdout);
+    return best.seconds;
+}
+
+int RealScales(const std::wstring& scales, int repeat) {
+    static const std::map<std::wstring, int> known = {{L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000},
+                                                      {L"100k", 100000}};
+    std::map<int, double> seconds;
+    size_t at = 0;
+    while (at <= scales.size()) {
+        size_t comma = scales.find(L',', at);
+        std::wstring name = scales.substr(at, comma == std::wstring::npos ? std::wstring::npos : comma - at);
+        at = comma == std::wstring::npos ? scales.size() + 1 : comma + 1;
+        auto scale = known.find(name);
+        if (scale == known.end()) {
+            std::fwprintf(stderr, L"unknown scale %ls (prefix, 1k, 10k, 100k)\n", name.c_str());
+            return 2;
+        }
+        seconds[scale->second] = MeasureScale(std::string(name.begin(), name.end()), scale->second, repeat);
+    }
+    if (seconds.count(10000) && seconds.count(100000) && seconds[10000] > 0)
+        std::printf("growth 10k -> 100k: %.2f\n", seconds[100000] / seconds[10000]);
+    return 0;
+}
+
 }  // namespace
 
 void* operator new(size_t size) {
@@ -82,30 +291,21 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 int wmain(int argc, wchar_t** argv) {
-    int scans = 5;
-    bool real = false;
+    int scans = 5, repeat = 3;
+    bool simulated = false;
+    std::wstring scales = L"prefix,1k,10k";
     for (int i = 1; i < argc; ++i) {
         if (!wcscmp(argv[i], L"--scans") && i + 1 < argc) scans = _wtoi(argv[++i]);
-        else if (!wcscmp(argv[i], L"--real")) real = true;
+        else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc) repeat = std::max(1, _wtoi(argv[++i]));
+        else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc) scales = argv[++i];
+        else if (!wcscmp(argv[i], L"--sim")) simulated = true;
+        else {
+            std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N]\n");
+            return 2;
+        }
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    platform::SimulatedBackend sim;
-    if (!real) Populate(sim);
-    platform::ScopedBackend scope(real ? platform::Win32() : static_cast<platform::Backend&>(sim));
-
-    platform::ComPtr<IZVAutorunScanner> scanner;
-    if (FAILED(ZVAtrunCreateObject(&IID_IZVAutorunScanner, scanner.PutVoid(), 0))) return 1;
-    size_t baseBytes = g_liveBytes;
-    for (int i = 0; i < scans; ++i) {
-        g_allocations = 0;
-        g_peakBytes = g_liveBytes;
-        size_t before = g_liveBytes;
-        Scanned result = ScanOnce(scanner.Get());
-        std::printf("%s scan %d: %zu items in %.3f s, %zu allocations, peak %zu KiB above the scanner, %ld bytes kept\n",
-                    real ? "real" : "simulated", i + 1, result.items, result.seconds, g_allocations,
-                    (g_peakBytes - baseBytes) / 1024, static_cast<long>(g_liveBytes) - static_cast<long>(before));
-    }
-    scanner.Reset();
+    int status = simulated ? SimulatedScans(scans) : RealScales(scales, repeat);
     CoUninitialize();
-    return 0;
+    return status;
 }
