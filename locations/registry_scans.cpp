@@ -74,20 +74,22 @@ HRESULT ScanSecondLevel(IAutorunContext* context, const LocationRow* row, bool o
 
 // The default value of HKEY_CLASSES_ROOT\CLSID\<clsid>\InprocServer32, whatever root the row has.
 bool ResolveInprocServer(const std::wstring& clsid, std::wstring& path) {
-    return ReadValueOfKey(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\InprocServer32", KEY_QUERY_VALUE, nullptr,
-                          path);
+    std::wstring key = L"CLSID\\";
+    key.reserve(clsid.size() + 21);
+    key.append(clsid).append(L"\\InprocServer32");
+    return ReadValueOfKey(HKEY_CLASSES_ROOT, key, KEY_QUERY_VALUE, nullptr, path);
 }
 
 void ScanClsidSubkeys(IAutorunContext* context, const LocationRow* row) {
     CWinRegKeyFind find;
+    std::wstring clsid, server, subkeyPath;
     for (bool more = find.FindFirstKey(row->root, BuildLocationPath(*row)); more; more = find.Advance()) {
-        std::wstring clsid = find.CurrentName();
+        clsid = find.CurrentName();
+        subkeyPath = find.GetFullPath();
         if (!IsClsidCandidate(clsid) &&
-            !(ReadValueOfKey(row->root, find.GetFullPath(), KEY_QUERY_VALUE, nullptr, clsid) &&
-              IsClsidCandidate(clsid)))
+            !(ReadValueOfKey(row->root, subkeyPath, KEY_QUERY_VALUE, nullptr, clsid) && IsClsidCandidate(clsid)))
             continue;
-        std::wstring server;
-        if (ResolveInprocServer(clsid, server)) Report(context, row, find.GetFullPath(), row->valueName, server);
+        if (ResolveInprocServer(clsid, server)) Report(context, row, subkeyPath, row->valueName, server);
     }
 }
 
@@ -104,8 +106,8 @@ void ScanClsidValueNames(IAutorunContext* context, const LocationRow* row) {
 HRESULT ScanKeyValues(IAutorunContext* context, const LocationRow* row) {
     std::wstring path = BuildLocationPath(*row);
     CWinRegValueFind find;
+    std::wstring text;  // one buffer for every value
     for (bool more = find.FindFirstValue(row->root, path, true); more; more = find.Advance()) {
-        std::wstring text;
         if (find.IsOpen() && find.ReadString(text) == ERROR_SUCCESS)
             Report(context, row, path, find.CurrentName(), text);
     }

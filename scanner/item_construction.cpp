@@ -39,11 +39,11 @@ enum class RegResolution { FileList, Command, ValueNameCommand };
 
 void AddRegItem(CAutorunContext& context, const LocationRow* row, HKEY root, LPCWSTR keyPath, LPCWSTR valueName,
                 LPCWSTR valueData, RegResolution resolution) {
-    std::wstring data = Text(valueData);
-    if (data.empty()) return;
-    std::wstring path = Text(keyPath), name = Text(valueName);
-    auto item = NewItem<CAtrunItem_Reg>(context, row, root, path, name, data);
+    if (!valueData || !*valueData) return;
+    // The texts are built once, in the item, and read back from it.
+    auto item = NewItem<CAtrunItem_Reg>(context, row, root, Text(keyPath), Text(valueName), std::wstring(valueData));
     if (!item) return;
+    const std::wstring &path = item->KeyPath(), &name = item->ValueName(), &data = item->ValueData();
     item->SetLocation(BuildRegistryLocation(context, root, path, name));
     int found = 0;
     switch (resolution) {
@@ -78,7 +78,9 @@ void CAutorunContext::AddService(const LocationRow* row, LPCWSTR serviceName, DW
                                  LPCWSTR imagePath, LPCWSTR serviceDll, LPCWSTR, LPCWSTR, LPCWSTR application) {
     auto item = NewItem<CAtrunItem_Service>(*this, row, serviceType);
     if (!item) return;
-    item->SetLocation(L"HKLM\\System\\CurrentControlSet\\Services\\" + Text(serviceName));
+    std::wstring location = L"HKLM\\System\\CurrentControlSet\\Services\\";
+    if (serviceName) location += serviceName;
+    item->SetLocation(std::move(location));
     bool typeKnown = serviceType != 0xFFFFFFFFu;
     ResolveFirstFile(*this, Text(imagePath), item->imageFile, typeKnown);
     ResolveFirstFile(*this, Text(serviceDll), item->serviceDllFile, serviceType == SERVICE_WIN32_SHARE_PROCESS);

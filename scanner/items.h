@@ -60,6 +60,10 @@ public:
     LPCWSTR STDMETHODCALLTYPE GetValueName() override { return valueName_.c_str(); }
     LPCWSTR STDMETHODCALLTYPE GetValueData() override { return valueData_.c_str(); }
 
+    const std::wstring& KeyPath() const { return keyPath_; }
+    const std::wstring& ValueName() const { return valueName_; }
+    const std::wstring& ValueData() const { return valueData_; }
+
 protected:
     void* KindInterfaceFor(REFIID riid) override;
 
