@@ -116,10 +116,11 @@ HRESULT ScanKeyValues(IAutorunContext* context, const LocationRow* row) {
 
 HRESULT ScanSubkeyValue(IAutorunContext* context, const LocationRow* row) {
     CWinRegKeyFind find;
+    std::wstring text, subkeyPath;
     for (bool more = find.FindFirstKey(row->root, BuildLocationPath(*row)); more; more = find.Advance()) {
-        std::wstring text;
-        if (ReadValueOfKey(row->root, find.GetFullPath(), KEY_QUERY_VALUE, row->valueName, text))
-            Report(context, row, find.GetFullPath(), row->valueName, text);
+        subkeyPath = find.GetFullPath();
+        if (ReadValueOfKey(row->root, subkeyPath, KEY_QUERY_VALUE, row->valueName, text))
+            Report(context, row, subkeyPath, row->valueName, text);
     }
     return S_OK;
 }

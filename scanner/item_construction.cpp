@@ -2,6 +2,7 @@
 // its location text, resolves its command text into files and queues it. An entry that does not
 // meet the operation's condition, or whose item cannot be allocated, is dropped.
 #include <cwchar>
+#include <utility>
 
 #include "paths/command_line.h"
 #include "paths/display_names.h"
@@ -31,7 +32,7 @@ void ResolveFirstFile(CAutorunContext& context, const std::wstring& text, std::w
     if (text.empty()) return;
     FileList files;
     ResolveCommandLine(context, text, files, nullptr);
-    if (!files.empty()) field = files.front();
+    if (!files.empty()) field = std::move(files.front());
     else if (probe) ProbeUnresolvedText(context, text);
 }
 

@@ -43,9 +43,12 @@ bool CWinRegKeyFind::Advance() {
 std::wstring CWinRegKeyFind::GetFullPath() const {
     if (parentPath_.empty()) return name_;
     if (!name_[0]) return parentPath_;
-    std::wstring path = parentPath_;
+    std::wstring path;
+    path.reserve(parentPath_.size() + 1 + std::wcslen(name_));
+    path += parentPath_;
     if (path.back() != L'\\') path += L'\\';
-    return path + name_;
+    path += name_;
+    return path;
 }
 
 void CWinRegKeyFind::Close() {

@@ -45,9 +45,9 @@ void CWinServiceFind::ReadServiceInfo() {
     ClearRecord();
     if (!keys_->IsOpen()) return;
 
-    std::wstring servicePath = keys_->GetFullPath();
+    std::wstring path = keys_->GetFullPath();
     platform::UniqueHKey service;
-    if (platform::RegOpenKeyExW(root_, servicePath.c_str(), 0, KEY_QUERY_VALUE, service.put()) != ERROR_SUCCESS) return;
+    if (platform::RegOpenKeyExW(root_, path.c_str(), 0, KEY_QUERY_VALUE, service.put()) != ERROR_SUCCESS) return;
     ReadStringOrEmpty(service.get(), L"ImagePath", imagePath_);
     type_ = ReadDwordOrUnknown(service.get(), L"Type");
     start_ = ReadDwordOrUnknown(service.get(), L"Start");
@@ -55,8 +55,8 @@ void CWinServiceFind::ReadServiceInfo() {
     // Only a service that shares its process loads a library; a type with further bits is not one.
     if (type_ != SERVICE_WIN32_SHARE_PROCESS) return;
     platform::UniqueHKey parameters;
-    std::wstring parametersPath = servicePath + L"\\Parameters";
-    if (platform::RegOpenKeyExW(root_, parametersPath.c_str(), 0, KEY_QUERY_VALUE, parameters.put()) == ERROR_SUCCESS) {
+    path += L"\\Parameters";
+    if (platform::RegOpenKeyExW(root_, path.c_str(), 0, KEY_QUERY_VALUE, parameters.put()) == ERROR_SUCCESS) {
         ReadStringOrEmpty(parameters.get(), L"ServiceDll", serviceDll_);
         ReadStringOrEmpty(parameters.get(), L"Application", application_);
     }
