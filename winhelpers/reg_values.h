@@ -10,7 +10,8 @@
 
 namespace Basalt {
 
-// REG_SZ or REG_EXPAND_SZ, terminated, at most 65536 characters with the terminator.
+// REG_SZ or REG_EXPAND_SZ, terminated, at most 65536 characters with the terminator. One query reads
+// a text of up to 260 characters with its terminator; a larger one takes a second, never a third.
 LONG ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text);
 // The text of string data read whole (by a value enumeration, say), with the checks of
 // ReadStringValue: REG_SZ or REG_EXPAND_SZ, an even size and, unless empty, a terminator at the end.
