@@ -1,6 +1,7 @@
 // Scan routines of the registry rows: all values of a key, a named value in every subkey, lists,
 // COM classes reached through a CLSID, the Winsock catalog and the network providers. Each reports
 // (key path, value name, text) through the context; an unreadable entry is skipped.
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -74,9 +75,10 @@ HRESULT ScanSecondLevel(IAutorunContext* context, const LocationRow* row, bool o
 
 // The default value of HKEY_CLASSES_ROOT\CLSID\<clsid>\InprocServer32, whatever root the row has.
 bool ResolveInprocServer(const std::wstring& clsid, std::wstring& path) {
-    std::wstring key = L"CLSID\\";
-    key.reserve(clsid.size() + 21);
-    key.append(clsid).append(L"\\InprocServer32");
+    constexpr wchar_t kPrefix[] = L"CLSID\\", kSuffix[] = L"\\InprocServer32";
+    std::wstring key;
+    key.reserve(std::size(kPrefix) + clsid.size() + std::size(kSuffix));
+    key.append(kPrefix).append(clsid).append(kSuffix);
     return ReadValueOfKey(HKEY_CLASSES_ROOT, key, KEY_QUERY_VALUE, nullptr, path);
 }
 
