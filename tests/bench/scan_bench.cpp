@@ -42,6 +42,7 @@ double Now() {
 struct Scanned {
     size_t items = 0;
     double seconds = 0;
+    double firstItem = 0;  // from the start of the scan to the first item
     size_t allocations = 0;
     size_t heldBytes = 0;  // heap the scan added while every item is still held
 };
@@ -55,7 +56,10 @@ Scanned ScanOnce(IZVAutorunScanner* scanner, size_t expectedItems = 0) {
     double start = Now();
     scanner->StartScan(nullptr);
     IZVAutorunItemEx* item = nullptr;
-    while (scanner->NextItem(&item)) held.push_back(item);
+    while (scanner->NextItem(&item)) {
+        if (held.empty()) result.firstItem = Now() - start;
+        held.push_back(item);
+    }
     result.seconds = Now() - start;
     result.items = held.size();
     result.allocations = g_allocations - allocationsBefore;
@@ -236,10 +240,10 @@ double MeasureScale(const std::string& label, int entries, int repeat) {
     }
 
     double perItem = best.items ? 1.0 / double(best.items) : 0;
-    std::printf("%-7s %7zu items  scan %8.3f s  replay %8.3f s  ratio %5.2f  %5.1f allocations/item  "
-                "%6.0f bytes/held item\n        calls/item:",
+    std::printf("%-7s %7zu items  scan %8.3f s  replay %8.3f s  ratio %5.2f  first item %6.3f s  "
+                "%5.1f allocations/item  %6.0f bytes/held item\n        calls/item:",
                 label.c_str(), best.items, best.seconds, replay, replay > 0 ? best.seconds / replay : 0,
-                double(best.allocations) * perItem, double(best.heldBytes) * perItem);
+                best.firstItem, double(best.allocations) * perItem, double(best.heldBytes) * perItem);
     for (int kind = 0; kind < platform::kCallKinds; ++kind) {
         size_t count = recorder.Count(static_cast<platform::CallKind>(kind));
         if (count) std::printf(" %s %.2f,", platform::CallKindName(static_cast<platform::CallKind>(kind)),
