@@ -17,7 +17,8 @@ const char* CallKindName(CallKind kind);
 struct RecordedCall {
     int op = 0;
     // The handle the call was given: replayed as the result of call `handleFrom`, or as recorded
-    // (a predefined key, a module) when that is -1.
+    // (a predefined key, a module) when that is -1. A call given no handle may keep a fourth
+    // number here (the flags of CreateFileW, the service count of CoInitializeSecurity).
     int handleFrom = -1;
     UINT_PTR handle = 0;
     DWORD number[3] = {};
