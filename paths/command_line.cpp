@@ -4,7 +4,9 @@
 #include <shobjidl.h>
 
 #include <cwchar>
+#include <cwctype>
 
+#include "diag/debug_log.h"
 #include "paths/path_primitives.h"
 #include "platform/handles.h"
 
@@ -21,25 +23,85 @@ const wchar_t* const kHostProgramNames[] = {L"rundll32.exe", L"rundll32", L"regs
 // SLR_NO_UI | SLR_NOUPDATE | SLR_NOSEARCH | SLR_NOTRACK, with a zero time-out word.
 constexpr DWORD kResolveFlags = 0x39;
 constexpr int kShortcutTargetCapacity = 0x8000;
+// Enough of a cut text to recognise its entry by.
+constexpr int kLoggedTextChars = 260;
 
 const std::wstring& FirstFile(const FileList& files) {
     static const std::wstring kNone;
     return files.empty() ? kNone : files.front();
 }
 
-int RunDll32Rule(CAutorunContext& context, std::wstring arguments, FileList& files,
-                 const DirectoryList* extraDirs) {
+// One resolution of a text, with the host rules it runs, under its budget: every file test, the
+// nesting of host rules and the files listed are counted, and the first step past a limit cuts the
+// resolution. What was listed before stays; nothing more is tested, searched or counted.
+class Resolution {
+public:
+    Resolution(CAutorunContext& context, const std::wstring& text, FileList& files, const DirectoryList* extraDirs)
+        : context_(context), text_(text), files_(files), extraDirs_(extraDirs) {}
+
+    int CommandLine(const std::wstring& text);
+    int CommandLineCore(const std::wstring& text);
+    int CommaList(const std::wstring& text);
+    bool Candidate(const std::wstring& text);
+    int HostArguments(const std::wstring& arguments, const std::wstring& hostPath);
+    bool SearchDirectories(std::wstring& candidate);
+    bool SearchExtensions(std::wstring& candidate);
+    bool FileExists(const std::wstring& path);
+
+private:
+    int RunDll32Rule(std::wstring arguments);
+    int RegSvr32Rule(const std::wstring& arguments);
+    int CmdRule(const std::wstring& arguments);
+    int HostRule(const std::wstring& host, const std::wstring& arguments);
+    void AddFile(const std::wstring& path);
+    void Cut();
+
+    CAutorunContext& context_;
+    const std::wstring& text_;
+    FileList& files_;
+    const DirectoryList* extraDirs_;
+    ULONG tests_ = 0;
+    ULONG hostRuleDepth_ = 0;
+    ULONG filesListed_ = 0;
+    bool cut_ = false;
+};
+
+void Resolution::Cut() {
+    if (cut_) return;
+    cut_ = true;
+    LogDebug(kLogDebug,
+             L"[zavel] resolution cut at its budget (%lu file tests, %lu files listed, host rules %lu deep): %.*s\r\n",
+             tests_, filesListed_, hostRuleDepth_, kLoggedTextChars, text_.c_str());
+}
+
+bool Resolution::FileExists(const std::wstring& path) {
+    if (cut_) return false;
+    if (tests_ == kResolutionTestBudget) {
+        Cut();
+        return false;
+    }
+    ++tests_;
+    return Tessel::FileExists(context_, path);
+}
+
+void Resolution::AddFile(const std::wstring& path) {
+    if (filesListed_ == kResolutionFileLimit) return Cut();
+    ++filesListed_;
+    AddResolvedFile(files_, path);
+}
+
+int Resolution::RunDll32Rule(std::wstring arguments) {
     TrimWhiteSpace(arguments);
-    for (size_t comma = arguments.find(L','); comma != std::wstring::npos; comma = arguments.find(L',', comma + 1)) {
+    for (size_t comma = arguments.find(L','); comma != std::wstring::npos && !cut_;
+         comma = arguments.find(L',', comma + 1)) {
         std::wstring library = arguments.substr(0, comma);
         TrimAndUnquote(library);
-        if (ResolveCandidate(context, library, files, extraDirs)) return 1;
+        if (Candidate(library)) return 1;
     }
     return 0;
 }
 
-int RegSvr32Rule(CAutorunContext& context, const std::wstring& arguments, FileList& files,
-                 const DirectoryList* extraDirs) {
+int Resolution::RegSvr32Rule(const std::wstring& arguments) {
     size_t i = 0;
     while (i < arguments.size() && arguments[i] == L'/') {
         bool quoted = false;
@@ -48,18 +110,191 @@ int RegSvr32Rule(CAutorunContext& context, const std::wstring& arguments, FileLi
         while (i < arguments.size() && arguments[i] == L' ') ++i;
     }
     if (i >= arguments.size()) return 0;
-    return ResolveCommandLineCore(context, arguments.substr(i), files, extraDirs);
+    return CommandLineCore(arguments.substr(i));
 }
 
-int CmdRule(CAutorunContext& context, const std::wstring& arguments, FileList& files,
-            const DirectoryList* extraDirs) {
+int Resolution::CmdRule(const std::wstring& arguments) {
     size_t at = FindNoCase(arguments, L"/k");
     if (at == std::wstring::npos) at = FindNoCase(arguments, L"/c");
     if (at == std::wstring::npos) return 0;
     std::wstring rest = arguments.substr(at + 2);
     TrimAndUnquote(rest);
     if (rest.empty()) return 0;
-    return ResolveCandidate(context, rest, files, extraDirs) ? 1 : 0;
+    return Candidate(rest) ? 1 : 0;
+}
+
+bool Resolution::SearchExtensions(std::wstring& candidate) {
+    if (candidate.empty() || cut_) return false;
+    context_.Count(ZV_COUNT_EXTENSION_SEARCHES);
+    for (const auto& extension : context_.Extensions()) {
+        candidate += extension;
+        if (FileExists(candidate)) {
+            MakeFullPath(candidate);
+            return true;
+        }
+        size_t dot = FindExtension(candidate);
+        if (dot < candidate.size()) {
+            candidate.erase(dot);
+            TrimTrailingWhiteSpace(candidate);
+        }
+    }
+    return false;
+}
+
+bool Resolution::SearchDirectories(std::wstring& candidate) {
+    if (candidate.empty() || cut_) return false;
+    context_.Count(ZV_COUNT_DIRECTORY_SEARCHES);
+    auto tryDirectory = [&](const std::wstring& directory) {
+        std::wstring path = directory;
+        CombinePath(path, candidate.c_str());
+        if (FileExists(path) || SearchExtensions(path)) {
+            candidate = path;
+            return true;
+        }
+        return false;
+    };
+    if (extraDirs_)
+        for (const auto& directory : *extraDirs_)
+            if (tryDirectory(directory)) return true;
+    for (const auto& directory : context_.SearchDirectories())
+        if (tryDirectory(directory)) return true;
+    return false;
+}
+
+bool Resolution::Candidate(const std::wstring& text) {
+    if (text.empty() || cut_) return false;
+    context_.Count(ZV_COUNT_CANDIDATES);
+    std::wstring candidate = text;
+    TrimWhiteSpace(candidate);
+    ExpandLeadingEnvironment(candidate);
+    RewriteSystemPrefix(candidate);
+    size_t previousLength = candidate.size();
+    for (;;) {
+        if (candidate.empty()) return false;
+        std::wstring found;
+        bool absolute = candidate[0] == L'\\' || (candidate.size() > 1 && candidate[1] == L':');
+        if (absolute) {
+            // An unquoted path with arguments: the text up to the first space after a dot.
+            size_t dot = candidate.find(L'.');
+            size_t space = dot != std::wstring::npos && dot + 1 < candidate.size() ? candidate.find(L' ', dot + 1)
+                                                                                   : std::wstring::npos;
+            if (space != std::wstring::npos) {
+                std::wstring prefix = candidate.substr(0, space);
+                TrimAndUnquote(prefix);
+                if (FileExists(prefix)) found = prefix;
+            }
+            if (found.empty() && FileExists(candidate)) found = candidate;
+            if (found.empty()) {
+                std::wstring extended = candidate;
+                if (SearchExtensions(extended)) found = extended;
+            }
+        } else {
+            std::wstring searched = candidate;
+            if (SearchDirectories(searched)) found = searched;
+        }
+        if (!found.empty()) {
+            AddFile(found);
+            return !cut_;
+        }
+        if (cut_) return false;
+        TrimWhiteSpace(candidate);
+        size_t delimiter = candidate.find_last_of(kDelimiters);
+        if (delimiter != std::wstring::npos) {
+            candidate.erase(delimiter);
+            TrimTrailingWhiteSpace(candidate);
+        }
+        if (candidate.size() >= previousLength) return false;
+        previousLength = candidate.size();
+    }
+}
+
+int Resolution::HostArguments(const std::wstring& arguments, const std::wstring& hostPath) {
+    if (arguments.empty() || hostPath.empty() || cut_) return 0;
+    // A command line that regsvr32 or runassvr resolves again may start with a host again, and
+    // every level takes stack.
+    if (hostRuleDepth_ == kResolutionHostRuleDepth) {
+        Cut();
+        return 0;
+    }
+    ++hostRuleDepth_;
+    int result = HostRule(FileNameOf(hostPath), arguments);
+    --hostRuleDepth_;
+    return result;
+}
+
+int Resolution::HostRule(const std::wstring& host, const std::wstring& arguments) {
+    if (EqualsNoCase(host, L"rundll32.exe")) return RunDll32Rule(arguments);
+    if (EqualsNoCase(host, L"regsvr32.exe")) return RegSvr32Rule(arguments);
+    if (EqualsNoCase(host, L"cmd.exe")) return CmdRule(arguments);
+    if (EqualsNoCase(host, L"runassvr.exe")) return CommandLine(arguments);
+    return 0;
+}
+
+int Resolution::CommandLineCore(const std::wstring& text) {
+    if (text.empty() || cut_) return 0;
+    context_.Count(ZV_COUNT_COMMAND_LINES);
+
+    if (text[0] == L'"') {
+        size_t close = text.find(L'"', 1);
+        if (close == std::wstring::npos || close == 1) return 0;
+        if (!Candidate(text.substr(1, close - 1))) return 0;
+        HostArguments(text.substr(close + 1), FirstFile(files_));
+        return 1;
+    }
+
+    size_t tokenStart = text.find_first_not_of(L' ');
+    size_t tokenEnd = tokenStart == std::wstring::npos ? text.size() : text.find(L' ', tokenStart);
+    if (tokenEnd == std::wstring::npos) tokenEnd = text.size();
+    std::wstring token = tokenStart == std::wstring::npos ? std::wstring() : text.substr(tokenStart, tokenEnd - tokenStart);
+    size_t argumentsStart = tokenEnd < text.size() ? tokenEnd + 1 : text.size();
+    if (!token.empty() && IsHostProgramName(token) && Candidate(token)) {
+        HostArguments(text.substr(argumentsStart), FirstFile(files_));
+        return 1;
+    }
+
+    // Every suffix from each delimiter on, so an argument after an unrecognised host still counts.
+    // A suffix of white space alone names nothing: it is counted without being copied and trimmed,
+    // which would make a long run of blanks quadratic.
+    size_t blankTail = text.size();
+    while (blankTail > 0 && std::iswspace(text[blankTail - 1])) --blankTail;
+    int result = 0;
+    for (size_t cursor = 0; cursor < text.size() && !cut_;) {
+        if (cursor >= blankTail) {
+            context_.Count(ZV_COUNT_CANDIDATES);
+        } else if (Candidate(text.substr(cursor))) {
+            result = 1;
+            if (!IsHostProgramName(FirstFile(files_))) break;
+        }
+        size_t delimiter = text.find_first_of(kDelimiters, cursor);
+        if (delimiter == std::wstring::npos) break;
+        cursor = delimiter + 1;
+    }
+    return result;
+}
+
+int Resolution::CommandLine(const std::wstring& text) {
+    if (text.empty() || cut_) return 0;
+    context_.Count(ZV_COUNT_COMMAND_LINES);
+    return CommandLineCore(text);
+}
+
+int Resolution::CommaList(const std::wstring& text) {
+    if (text.empty()) return 0;
+    context_.Count(ZV_COUNT_FILE_LISTS);
+    int result = 0;
+    size_t start = 0;
+    while (start <= text.size() && !cut_) {
+        size_t comma = text.find(L',', start);
+        size_t end = comma == std::wstring::npos ? text.size() : comma;
+        if (end > start) {
+            std::wstring piece = text.substr(start, end - start);
+            TrimAndUnquote(piece);
+            if (Candidate(piece)) result = 1;
+        }
+        if (comma == std::wstring::npos) break;
+        start = comma + 1;
+    }
+    return result;
 }
 
 }  // namespace
@@ -114,162 +349,37 @@ void AddResolvedFile(FileList& files, const std::wstring& path) {
 }
 
 bool SearchExtensions(CAutorunContext& context, std::wstring& candidate) {
-    if (candidate.empty()) return false;
-    context.Count(ZV_COUNT_EXTENSION_SEARCHES);
-    for (const auto& extension : context.Extensions()) {
-        candidate += extension;
-        if (FileExists(context, candidate)) {
-            MakeFullPath(candidate);
-            return true;
-        }
-        size_t dot = FindExtension(candidate);
-        if (dot < candidate.size()) {
-            candidate.erase(dot);
-            TrimTrailingWhiteSpace(candidate);
-        }
-    }
-    return false;
+    FileList unused;
+    return Resolution(context, candidate, unused, nullptr).SearchExtensions(candidate);
 }
 
 bool SearchDirectories(CAutorunContext& context, std::wstring& candidate, const DirectoryList* extraDirs) {
-    if (candidate.empty()) return false;
-    context.Count(ZV_COUNT_DIRECTORY_SEARCHES);
-    auto tryDirectory = [&](const std::wstring& directory) {
-        std::wstring path = directory;
-        CombinePath(path, candidate.c_str());
-        if (FileExists(context, path) || SearchExtensions(context, path)) {
-            candidate = path;
-            return true;
-        }
-        return false;
-    };
-    if (extraDirs)
-        for (const auto& directory : *extraDirs)
-            if (tryDirectory(directory)) return true;
-    for (const auto& directory : context.SearchDirectories())
-        if (tryDirectory(directory)) return true;
-    return false;
+    FileList unused;
+    return Resolution(context, candidate, unused, extraDirs).SearchDirectories(candidate);
 }
 
 bool ResolveCandidate(CAutorunContext& context, const std::wstring& text, FileList& files,
                       const DirectoryList* extraDirs) {
-    if (text.empty()) return false;
-    context.Count(ZV_COUNT_CANDIDATES);
-    std::wstring candidate = text;
-    TrimWhiteSpace(candidate);
-    ExpandLeadingEnvironment(candidate);
-    RewriteSystemPrefix(candidate);
-    size_t previousLength = candidate.size();
-    for (;;) {
-        if (candidate.empty()) return false;
-        std::wstring found;
-        bool absolute = candidate[0] == L'\\' || (candidate.size() > 1 && candidate[1] == L':');
-        if (absolute) {
-            // An unquoted path with arguments: the text up to the first space after a dot.
-            size_t dot = candidate.find(L'.');
-            size_t space = dot != std::wstring::npos && dot + 1 < candidate.size() ? candidate.find(L' ', dot + 1)
-                                                                                   : std::wstring::npos;
-            if (space != std::wstring::npos) {
-                std::wstring prefix = candidate.substr(0, space);
-                TrimAndUnquote(prefix);
-                if (FileExists(context, prefix)) found = prefix;
-            }
-            if (found.empty() && FileExists(context, candidate)) found = candidate;
-            if (found.empty()) {
-                std::wstring extended = candidate;
-                if (SearchExtensions(context, extended)) found = extended;
-            }
-        } else {
-            std::wstring searched = candidate;
-            if (SearchDirectories(context, searched, extraDirs)) found = searched;
-        }
-        if (!found.empty()) {
-            AddResolvedFile(files, found);
-            return true;
-        }
-        TrimWhiteSpace(candidate);
-        size_t delimiter = candidate.find_last_of(kDelimiters);
-        if (delimiter != std::wstring::npos) {
-            candidate.erase(delimiter);
-            TrimTrailingWhiteSpace(candidate);
-        }
-        if (candidate.size() >= previousLength) return false;
-        previousLength = candidate.size();
-    }
+    return Resolution(context, text, files, extraDirs).Candidate(text);
 }
 
 int ResolveHostArguments(CAutorunContext& context, const std::wstring& arguments, const std::wstring& hostPath,
                          FileList& files, const DirectoryList* extraDirs) {
-    if (arguments.empty() || hostPath.empty()) return 0;
-    std::wstring host = FileNameOf(hostPath);
-    if (EqualsNoCase(host, L"rundll32.exe")) return RunDll32Rule(context, arguments, files, extraDirs);
-    if (EqualsNoCase(host, L"regsvr32.exe")) return RegSvr32Rule(context, arguments, files, extraDirs);
-    if (EqualsNoCase(host, L"cmd.exe")) return CmdRule(context, arguments, files, extraDirs);
-    if (EqualsNoCase(host, L"runassvr.exe")) return ResolveCommandLine(context, arguments, files, extraDirs);
-    return 0;
+    return Resolution(context, arguments, files, extraDirs).HostArguments(arguments, hostPath);
 }
 
 int ResolveCommandLineCore(CAutorunContext& context, const std::wstring& text, FileList& files,
                            const DirectoryList* extraDirs) {
-    if (text.empty()) return 0;
-    context.Count(ZV_COUNT_COMMAND_LINES);
-
-    if (text[0] == L'"') {
-        size_t close = text.find(L'"', 1);
-        if (close == std::wstring::npos || close == 1) return 0;
-        if (!ResolveCandidate(context, text.substr(1, close - 1), files, extraDirs)) return 0;
-        ResolveHostArguments(context, text.substr(close + 1), FirstFile(files), files, extraDirs);
-        return 1;
-    }
-
-    size_t tokenStart = text.find_first_not_of(L' ');
-    size_t tokenEnd = tokenStart == std::wstring::npos ? text.size() : text.find(L' ', tokenStart);
-    if (tokenEnd == std::wstring::npos) tokenEnd = text.size();
-    std::wstring token = tokenStart == std::wstring::npos ? std::wstring() : text.substr(tokenStart, tokenEnd - tokenStart);
-    size_t argumentsStart = tokenEnd < text.size() ? tokenEnd + 1 : text.size();
-    if (!token.empty() && IsHostProgramName(token) && ResolveCandidate(context, token, files, extraDirs)) {
-        ResolveHostArguments(context, text.substr(argumentsStart), FirstFile(files), files, extraDirs);
-        return 1;
-    }
-
-    // Every suffix from each delimiter on, so an argument after an unrecognised host still counts.
-    int result = 0;
-    for (size_t cursor = 0; cursor < text.size();) {
-        if (ResolveCandidate(context, text.substr(cursor), files, extraDirs)) {
-            result = 1;
-            if (!IsHostProgramName(FirstFile(files))) break;
-        }
-        size_t delimiter = text.find_first_of(kDelimiters, cursor);
-        if (delimiter == std::wstring::npos) break;
-        cursor = delimiter + 1;
-    }
-    return result;
+    return Resolution(context, text, files, extraDirs).CommandLineCore(text);
 }
 
 int ResolveCommandLine(CAutorunContext& context, const std::wstring& text, FileList& files,
                        const DirectoryList* extraDirs) {
-    if (text.empty()) return 0;
-    context.Count(ZV_COUNT_COMMAND_LINES);
-    return ResolveCommandLineCore(context, text, files, extraDirs);
+    return Resolution(context, text, files, extraDirs).CommandLine(text);
 }
 
 int ResolveFileList(CAutorunContext& context, const std::wstring& text, FileList& files) {
-    if (text.empty()) return 0;
-    context.Count(ZV_COUNT_FILE_LISTS);
-    int result = 0;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(L',', start);
-        size_t end = comma == std::wstring::npos ? text.size() : comma;
-        if (end > start) {
-            std::wstring piece = text.substr(start, end - start);
-            TrimAndUnquote(piece);
-            if (ResolveCandidate(context, piece, files, nullptr)) result = 1;
-        }
-        if (comma == std::wstring::npos) break;
-        start = comma + 1;
-    }
-    return result;
+    return Resolution(context, text, files, nullptr).CommaList(text);
 }
 
 }  // namespace Tessel

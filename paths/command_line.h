@@ -12,6 +12,17 @@ namespace Tessel {
 using FileList = std::vector<std::wstring>;
 using DirectoryList = std::vector<std::wstring>;
 
+// The budget of one resolution (a command line, a file list or a candidate, with what its host
+// rules add), so that a hostile text cannot stall a scan: the suffix and cut loops make work that
+// grows with the square of a text's delimiters. Measured on realistic lines, the most file tests
+// one needed was 872 (an unquoted path of fourteen delimiters to a missing program, with
+// arguments), host rules nested 1 deep, and one line listed at most 4 files (with skip-probe). A
+// resolution that would go past a limit stops where it is: the files listed so far stay, the
+// counters show the work done, and the debug log names the text at its debug level.
+constexpr ULONG kResolutionTestBudget = 7000;  // file tests: probes, or what skip-probe answers unprobed
+constexpr ULONG kResolutionHostRuleDepth = 8;  // regsvr32 and runassvr resolve a command line again
+constexpr ULONG kResolutionFileLimit = 64;
+
 // 1 when at least one file was resolved from the text, else 0. extraDirs (may be null) are
 // searched before the context's search directories.
 int ResolveCommandLine(CAutorunContext& context, const std::wstring& text, FileList& files,
