@@ -8,6 +8,8 @@
 //     item, heap per held item, and the growth of the scan time from 10k to 100k.
 //   zvbench --sim [--scans N]
 //     A large simulated machine: time, allocations and peak heap of each scan.
+//   zvbench --hostile [--scans N]
+//     The simulated machine, clean and with hostile values added: the time of each scan.
 #include <windows.h>
 
 #include <shlwapi.h>
@@ -106,6 +108,44 @@ int SimulatedScans(int scans) {
                     i + 1, result.items, result.seconds, result.allocations, (g_peakBytes - baseBytes) / 1024,
                     static_cast<long>(g_liveBytes) - static_cast<long>(before));
     }
+    return 0;
+}
+
+// Hostile Run values: command lines of one delimiter shape each, 64 to 4096 characters long, whose
+// resolution once grew with the square of their length.
+constexpr int kHostileValues = 300;
+
+void AddHostileValues(platform::SimulatedBackend& sim) {
+    const wchar_t* const units[] = {L"a ", L"a,", L"a;", L"a\"", L"a@", L"\\\\\\\\ ", L"a.b.c "};
+    const std::wstring run = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    for (int i = 0; i < kHostileValues; ++i) {
+        std::wstring line;
+        const size_t length = size_t(64) << (i / 7 % 7);
+        while (line.size() < length) line += units[i % 7];
+        sim.SetString(i % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, run, L"Hostile" + std::to_wstring(i), line);
+    }
+}
+
+// Scan time of the simulated machine with and without the hostile values, and their ratio.
+int CompareHostileMachine(int scans) {
+    platform::SimulatedBackend clean, hostile;
+    Populate(clean);
+    Populate(hostile);
+    AddHostileValues(hostile);
+    double seconds[2] = {};
+    for (int machine = 0; machine < 2; ++machine) {
+        platform::ScopedBackend scope(machine ? hostile : clean);
+        platform::ComPtr<IZVAutorunScanner> scanner;
+        if (FAILED(ZVAtrunCreateObject(&IID_IZVAutorunScanner, scanner.PutVoid(), 0))) return 1;
+        for (int i = 0; i < scans; ++i) {
+            Scanned result = ScanOnce(scanner.Get());
+            seconds[machine] += result.seconds / scans;
+            std::printf("%s scan %d: %zu items in %.3f s\n", machine ? "hostile" : "clean", i + 1, result.items,
+                        result.seconds);
+        }
+    }
+    std::printf("%d hostile values: %.3f s per scan against %.3f s clean, %.2f times\n", kHostileValues, seconds[1],
+                seconds[0], seconds[1] / seconds[0]);
     return 0;
 }
 
@@ -296,20 +336,22 @@ void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 int wmain(int argc, wchar_t** argv) {
     int scans = 5, repeat = 3;
-    bool simulated = false;
+    bool simulated = false, hostile = false;
     std::wstring scales = L"prefix,1k,10k";
     for (int i = 1; i < argc; ++i) {
         if (!wcscmp(argv[i], L"--scans") && i + 1 < argc) scans = _wtoi(argv[++i]);
         else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc) repeat = std::max(1, _wtoi(argv[++i]));
         else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc) scales = argv[++i];
         else if (!wcscmp(argv[i], L"--sim")) simulated = true;
+        else if (!wcscmp(argv[i], L"--hostile")) hostile = true;
         else {
-            std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N]\n");
+            std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
+                                 "--hostile [--scans N]\n");
             return 2;
         }
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int status = simulated ? SimulatedScans(scans) : RealScales(scales, repeat);
+    int status = hostile ? CompareHostileMachine(scans) : simulated ? SimulatedScans(scans) : RealScales(scales, repeat);
     CoUninitialize();
     return status;
 }
