@@ -17,25 +17,38 @@ const char kDescription[] =
 const char kFooter[] =
     "Output: a table by default; --format json writes one JSON object per item (JSON Lines), --format csv\n"
     "a header and one record per item (RFC 4180). Text is UTF-8. The '#' column and the \"index\" field\n"
-    "give each item's position in the scan. A summary with the elapsed time and the six resolution\n"
-    "counters goes to stderr.\n"
+    "give each item's position in the scan, which shifts as entries come and go; the KEY column and the\n"
+    "\"key\" field give the item's key, twelve hex digits derived from its identifier, hive and location,\n"
+    "the same in every scan while the entry exists. Items from a user hive name it (\"hive\": the\n"
+    "HKEY_USERS subkey). CSV cells that start with =, +, -, @, a tab or a carriage return get a leading\n"
+    "single quote, so that a spreadsheet cannot run them as formulas (--csv-raw writes them as they are).\n"
+    "A summary with the elapsed time and the six resolution counters goes to stderr; with --format csv,\n"
+    "--counters writes its counter,value table to stderr too. When no item matches, a line on stderr\n"
+    "says so and names the filters in force.\n"
     "\n"
-    "Categories: registry (0x10100000), services (0x10200000), tasks (0x10300000), startup (0x10400000),\n"
-    "autorun-registry (0x10500000: drive autorun files and more registry locations), input-mui\n"
-    "(0x10600000: input methods and the MUI cache), open-commands (0x10700000).\n"
+    "Categories (any letter case): registry (0x10100000), services (0x10200000), tasks (0x10300000),\n"
+    "startup (0x10400000), autorun-registry (0x10500000: drive autorun files and more registry\n"
+    "locations), input-mui (0x10600000: input methods and the MUI cache), open-commands (0x10700000).\n"
     "\n"
     "repair: scans with the same settings, shows the items the selection matches, asks for confirmation\n"
     "(unless --yes) and calls Repair on each, reporting its HRESULT in words. The selection must pin items:\n"
-    "--index N (from a listing made with the same scan flags), or --id together with --location. The\n"
-    "repair request names the item's first file, or the file given with --file; the library refuses\n"
-    "(S_FALSE) when that is a known system host program such as rundll32.exe.\n"
+    "--key K, or --id together with --location. --index N alone is refused, since positions shift after\n"
+    "every repair: give the KEY (or the location) the listing showed at that position with it, and the\n"
+    "repair selects nothing when the entry there is another one. The repair request names the item's\n"
+    "first file, or the file given with --file; the library refuses (S_FALSE) when that is a known system\n"
+    "host program such as rundll32.exe, and --file then names the file the request is about. --dry-run\n"
+    "tells for each item what Repair would answer (would repair; E_NOTIMPL: no repair; S_FALSE: a known\n"
+    "host program) and exits as the real run would. Ctrl-C during repairs finishes the item in progress\n"
+    "and stops before the next.\n"
     "  zvscan --repairable-only --category registry\n"
-    "  zvscan repair --index 12 --dry-run\n"
+    "  zvscan repair --key 3f09c2a1b7d4 --dry-run\n"
+    "  zvscan repair --index 12 --key 3f09c2a1b7d4\n"
     "  zvscan repair --id 0x10101015 --location \"HKEY_USERS\\S-1-5-21-0-0-0-1000\\SOFTWARE\\Microsoft\\"
     "Windows\\CurrentVersion\\Run\\[Updater]\"\n"
     "\n"
-    "Exit codes: 0 success; 1 the library could not be loaded or the scan failed, or a repair selected\n"
-    "nothing, was declined or did not succeed for every item; 2 usage error.";
+    "Exit codes: 0 success (also a listing in which no item matched); 1 the library could not be loaded\n"
+    "or the scan failed, or a repair selected nothing, was declined or did not (or, in a dry run, would\n"
+    "not) succeed for every item; 2 usage error; 130 interrupted by Ctrl-C or Ctrl-Break.";
 
 // Each occurrence of a filter option takes one value; repeat the option for more.
 CLI::Option* Repeatable(CLI::Option* option) { return option->allow_extra_args(false); }
@@ -49,14 +62,32 @@ const CLI::Validator kCategory(
     },
     "");
 
+// Positions are counted in 32 bits, like the scan's items.
 const CLI::Validator kPosition(
     [](std::string& text) {
-        return text.find_first_not_of("0123456789") == std::string::npos &&
-                       text.find_first_not_of('0') != std::string::npos
-                   ? std::string()
-                   : "not a position from 1: " + text;
+        bool digits = !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+        unsigned long long value = digits ? std::stoull(text) : 0;
+        return value >= 1 && value <= 0xFFFFFFFFull ? std::string() : "not a position from 1 to 4294967295: " + text;
     },
     "");
+
+const CLI::Validator kKey(
+    [](std::string& text) {
+        return text.size() == 12 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos
+                   ? std::string()
+                   : "not an item key (twelve hex digits): " + text;
+    },
+    "");
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string Usage(const std::string& message) {
+    return "zvscan: " + message + "\nRun with --help for more information.\n";
+}
 
 }  // namespace
 
@@ -67,7 +98,31 @@ bool Selection::Matches(const ItemRecord& record) const {
     return any(categories, [&](unsigned long category) { return category == record.category; }) &&
            any(ids, [&](unsigned long id) { return id == record.id; }) &&
            any(locations, [&](const std::wstring& location) { return EqualsIgnoreCase(location, record.location); }) &&
-           any(indexes, [&](unsigned long index) { return index == record.index; });
+           any(indexes, [&](unsigned long index) { return index == record.index; }) &&
+           any(keys, [&](const std::string& key) { return key == ItemKey(record); });
+}
+
+std::string Selection::Describe() const {
+    std::string text;
+    auto add = [&](const char* option, const std::string& value) {
+        text += (text.empty() ? "" : " ") + std::string(option) + " " + value;
+    };
+    for (unsigned long category : categories) add("--category", CategoryName(category));
+    for (unsigned long id : ids) add("--id", Hex32(id));
+    for (const std::wstring& location : locations) add("--location", "\"" + Utf8(location) + "\"");
+    for (unsigned long index : indexes) add("--index", std::to_string(index));
+    for (const std::string& key : keys) add("--key", key);
+    return text;
+}
+
+std::string DescribeNarrowing(const Options& options) {
+    std::string text;
+    auto add = [&](const std::string& part) { text += (text.empty() ? "" : " ") + part; };
+    if (options.scanFlags & ZV_SCAN_REPAIRABLE_ONLY) add("--repairable-only");
+    if (options.scanFlags & ZV_SCAN_UNREPAIRABLE_ONLY) add("--unrepairable-only");
+    std::string filters = options.selection.Describe();
+    if (!filters.empty()) add(filters);
+    return text;
 }
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& options) {
@@ -76,10 +131,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
     std::string dll, format = "table", requestFile;
-    std::vector<std::string> categories, ids, locations;
+    std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
-    bool skipProbe = false, repairableOnly = false, unrepairableOnly = false;
+    bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
 
+    app.add_flag("--version", version, "Print zvscan's version and the library's path and architecture, and exit");
     app.add_option("--dll", dll, "The scanner library (default: zvatrun.dll beside zvscan.exe)")->type_name("PATH");
     app.add_flag("--skip-probe", skipProbe, "Count every candidate path as an existing file; probe no file");
     CLI::Option* repairable =
@@ -89,10 +145,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     repairable->excludes(unrepairable);
     CLI::Option* formatOption =
         app.add_option("--format", format, "Output format: table (default), json (JSON Lines) or csv")
-            ->check(CLI::IsMember({"table", "json", "csv"}))
+            ->check(CLI::IsMember({"table", "json", "csv"}, CLI::ignore_case))
             ->type_name("FORMAT");
-    CLI::Option* countersOption =
-        app.add_flag("--counters", options.counters, "Also print the six resolution counters in the output format");
+    CLI::Option* countersOption = app.add_flag(
+        "--counters", options.counters,
+        "Also print the six resolution counters in the output format (with csv: to stderr)");
+    CLI::Option* csvRawOption =
+        app.add_flag("--csv-raw", csvRaw, "With --format csv: write cells as they are, formula-like ones included");
     Repeatable(app.add_option("--category", categories,
                               "Only items of this category, by name or hex (repeatable; see Categories)")
                    ->check(kCategory)
@@ -106,18 +165,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     Repeatable(app.add_option("--index", indexes, "Only the item at this position of the scan, from 1 (repeatable)")
                    ->check(kPosition)
                    ->type_name("N"));
+    Repeatable(app.add_option("--key", keys, "Only the item with this key, from a listing (repeatable)")
+                   ->check(kKey)
+                   ->type_name("KEY"));
 
     CLI::App* repair = app.add_subcommand(
         "repair", "Repair the selected items through the library (selection options as above; see below)");
     repair->fallthrough();
     repair->add_flag("-y,--yes", options.yes, "Repair without asking for confirmation");
-    repair->add_flag("--dry-run", options.dryRun, "Show what would be repaired and change nothing");
+    repair->add_flag("--dry-run", options.dryRun,
+                     "Tell for each item what Repair would answer, change nothing, and exit as the real run would");
     repair
         ->add_option("--file", requestFile,
                      "The file the repair request names (default: the item's first file; \"\" for none)")
         ->type_name("PATH");
     repair->excludes(formatOption);
     repair->excludes(countersOption);
+    repair->excludes(csvRawOption);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -125,25 +189,31 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     } catch (const CLI::CallForHelp&) {
         return {false, kExitSuccess, app.get_formatter()->make_help(&app, "zvscan", CLI::AppFormatMode::All)};
     } catch (const CLI::ParseError& error) {
-        return {false, kExitUsage,
-                std::string("zvscan: ") + error.what() + "\nRun with --help for more information.\n"};
+        return {false, kExitUsage, Usage(error.what())};
     }
 
     options.command = repair->parsed() ? Command::Repair : Command::Scan;
     options.dllPath = Wide(dll);
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
+    format = Lower(format);
     options.format = format == "json" ? OutputFormat::Json : format == "csv" ? OutputFormat::Csv : OutputFormat::Table;
+    if (csvRaw && options.format != OutputFormat::Csv) return {false, kExitUsage, Usage("--csv-raw needs --format csv")};
+    options.csvCells = csvRaw ? CsvCells::Raw : CsvCells::SpreadsheetSafe;
     for (const std::string& category : categories) options.selection.categories.push_back(*ParseCategory(category));
     for (const std::string& id : ids) options.selection.ids.push_back(*ParseHex32(id));
     for (const std::string& location : locations) options.selection.locations.push_back(Wide(location));
     options.selection.indexes = indexes;
+    for (const std::string& key : keys) options.selection.keys.push_back(Lower(key));
     if (repair->count("--file")) options.requestFile = Wide(requestFile);
+    if (version) options.command = Command::Version;
 
     if (options.command == Command::Repair && !options.selection.PinsItems()) {
-        return {false, kExitUsage,
-                "zvscan: repair needs --index, or --id together with --location\n"
-                "Run with --help for more information.\n"};
+        if (!indexes.empty())
+            return {false, kExitUsage,
+                    Usage("repair --index needs the --key (or the --location) that the listing showed at that "
+                          "position, since positions shift after every repair; or select by --key alone")};
+        return {false, kExitUsage, Usage("repair needs --key, or --id together with --location")};
     }
     return {true, kExitSuccess, {}};
 }

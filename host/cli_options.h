@@ -12,10 +12,13 @@
 
 namespace zvscan {
 
+constexpr char kVersion[] = "1.1.0";
+
 // Exit codes, as --help documents them.
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;  // the library could not be loaded, the scan failed, or a repair did not happen
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // Ctrl-C or Ctrl-Break
 
 // Every filter given must hold; within one filter, any of its values may.
 struct Selection {
@@ -23,19 +26,27 @@ struct Selection {
     std::vector<unsigned long> ids;
     std::vector<std::wstring> locations;  // whole location texts, compared without regard to case
     std::vector<unsigned long> indexes;   // positions in the scan, from 1
+    std::vector<std::string> keys;        // item keys, in lower case
 
     bool Matches(const ItemRecord& record) const;
-    // A repair needs an index, or an identifier together with a location.
-    bool PinsItems() const { return !indexes.empty() || (!ids.empty() && !locations.empty()); }
+    // A repair needs a key, or an identifier together with a location; a position only together with
+    // the key or location the listing showed there.
+    bool PinsItems() const {
+        return indexes.empty() ? !keys.empty() || (!ids.empty() && !locations.empty())
+                               : !keys.empty() || !locations.empty();
+    }
+    // The filters as they were given ("--category registry --location \"X \""); empty without any.
+    std::string Describe() const;
 };
 
-enum class Command { Scan, Repair };
+enum class Command { Scan, Repair, Version };
 
 struct Options {
     Command command = Command::Scan;
     std::wstring dllPath;  // empty: zvatrun.dll beside zvscan.exe
     DWORD scanFlags = 0;   // ZV_SCAN_* bits
     OutputFormat format = OutputFormat::Table;
+    CsvCells csvCells = CsvCells::SpreadsheetSafe;
     bool counters = false;
     Selection selection;
     bool yes = false;
@@ -51,5 +62,8 @@ struct ParseOutcome {
 
 // args: the arguments after the program name, in UTF-8.
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& options);
+
+// What narrows the items: the scan flags and the filters, as options; empty for none.
+std::string DescribeNarrowing(const Options& options);
 
 }  // namespace zvscan

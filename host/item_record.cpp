@@ -1,5 +1,10 @@
 #include "item_record.h"
 
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <vector>
+
 #include "text.h"
 
 namespace zvscan {
@@ -59,7 +64,109 @@ std::wstring RootName(HKEY root, const std::wstring& location, const std::wstrin
     return Wide(Hex32(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root))));
 }
 
+// Owns an opened registry key.
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    HKEY* Put() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// The per-user startup folder row reads the "Startup" value of every hive's Shell Folders key.
+constexpr unsigned long kUserStartupFolderId = 0x10400002;
+
+std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name) {
+    RegKey key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return {};
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    std::vector<wchar_t> text(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
+        return {};
+    return text.data();
+}
+
+// A startup-folder item carries no root key: its hive is the one whose Startup folder, the value the
+// scan read, holds the item's file. Hives that name the same folder each give the file once, in
+// HKEY_USERS order: the occurrence-th of them (from 0) is the item's.
+std::wstring StartupFolderHive(const std::wstring& filePath, unsigned long occurrence) {
+    size_t slash = filePath.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return {};
+    std::wstring folder = filePath.substr(0, slash);
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(std::size(name));
+        LSTATUS status = RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return {};
+        RegKey hive;
+        if (RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, hive.Put()) != ERROR_SUCCESS) continue;
+        std::wstring value = ReadString(hive.Get(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                                        L"Startup");
+        while (!value.empty() && value.back() == L'\\') value.pop_back();
+        if (!value.empty() && EqualsIgnoreCase(value, folder) && occurrence-- == 0) return name;
+    }
+}
+
+// The text compared without regard to case, as the registry and the file system compare names.
+std::wstring Folded(const std::wstring& text) {
+    if (text.empty()) return text;
+    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), nullptr,
+                             0, nullptr, nullptr, 0);
+    if (size <= 0) return text;
+    std::wstring folded(static_cast<size_t>(size), L'\0');
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), folded.data(), size,
+                  nullptr, nullptr, 0);
+    return folded;
+}
+
 }  // namespace
+
+std::wstring HiveOfKey(HKEY key) {
+    static const HKEY kPredefined[] = {HKEY_CLASSES_ROOT,      HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE, HKEY_USERS,
+                                       HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA};
+    if (!key) return {};
+    for (HKEY predefined : kPredefined)
+        if (key == predefined) return {};
+    // The key's full name in the native namespace: \REGISTRY\USER\<hive>\...
+    using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    constexpr int kKeyNameInformation = 3;
+    static const auto queryKey = reinterpret_cast<NtQueryKeyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    if (!queryKey) return {};
+    std::vector<ULONG> buffer(1024);  // a length, then the name
+    ULONG needed = 0;
+    if (queryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)), &needed) < 0)
+        return {};
+    std::wstring name(reinterpret_cast<const wchar_t*>(buffer.data() + 1), buffer[0] / sizeof(wchar_t));
+    const std::wstring users = L"\\REGISTRY\\USER\\";
+    if (name.size() <= users.size() || !EqualsIgnoreCase(name.substr(0, users.size()), users)) return {};
+    return name.substr(users.size(), name.find(L'\\', users.size()) - users.size());
+}
+
+std::string ItemKey(const ItemRecord& record) {
+    std::string identity = Hex32(record.id) + "\n" + Utf8(Folded(record.hive)) + "\n" + Utf8(Folded(record.location));
+    // FNV-1a, folded to 48 bits: short enough to type, ample for the entries of one machine.
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (unsigned char c : identity) {
+        hash ^= c;
+        hash *= 0x100000001B3ull;
+    }
+    hash = (hash ^ (hash >> 48)) & 0xFFFFFFFFFFFFull;
+    char text[16];
+    std::snprintf(text, sizeof(text), "%012llx", static_cast<unsigned long long>(hash));
+    return text;
+}
 
 const char* CategoryName(unsigned long category) {
     for (const CategoryEntry& entry : kCategories)
@@ -69,7 +176,7 @@ const char* CategoryName(unsigned long category) {
 
 std::optional<unsigned long> ParseCategory(const std::string& text) {
     for (const CategoryEntry& entry : kCategories)
-        if (text == entry.name) return entry.category;
+        if (EqualsIgnoreCase(Wide(text), Wide(entry.name))) return entry.category;
     std::optional<unsigned long> value = ParseHex32(text);
     if (value && (*value & 0x000FFFFFul) == 0) return value;
     return std::nullopt;
@@ -97,7 +204,13 @@ const char* KindName(ItemKind kind) {
     return "item";
 }
 
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index) {
+ItemRecord ItemReader::Read(IZVAutorunItemEx* item) {
+    const wchar_t* location = item->GetLocation();
+    unsigned long& seen = seen_[Hex32(item->GetId()) + Utf8(Folded(location ? location : L""))];
+    return ReadItemRecord(item, ++count_, seen++);
+}
+
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence) {
     ItemRecord record;
     record.index = index;
     record.id = item->GetId();
@@ -113,10 +226,12 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index) {
     if (KindInterface<IZVAutorunItem_ShortCut> shortcut{item, IID_IZVAutorunItem_ShortCut}) {
         record.kind = ItemKind::Shortcut;
         record.filePath = Text(shortcut->GetFilePath());
+        if (record.id == kUserStartupFolderId) record.hive = StartupFolderHive(record.filePath, occurrence);
     } else if (KindInterface<IZVAutorunItem_Ime> ime{item, IID_IZVAutorunItem_Ime}) {
         record.kind = ItemKind::InputMethod;
         record.preloadIndex = ime->GetPreloadIndex();
         record.layoutId = Text(ime->GetLayoutId());
+        record.hive = HiveOfKey(ime->GetRootKey());
     } else if (KindInterface<IZVAutorunItem_ShlCmd> command{item, IID_IZVAutorunItem_ShlCmd}) {
         record.kind = ItemKind::OpenCommand;
         record.extension = Text(command->GetExtension());
@@ -136,6 +251,7 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index) {
         record.valueName = Text(reg->GetValueName());
         record.valueData = Text(reg->GetValueData());
         record.root = RootName(reg->GetRootKey(), record.location, record.keyPath);
+        record.hive = HiveOfKey(reg->GetRootKey());
     } else if (record.category == 0x10200000) {
         record.kind = ItemKind::Service;
     } else if (record.category == 0x10300000) {

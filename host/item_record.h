@@ -1,6 +1,7 @@
 // One scanned item as the host keeps it: everything the item's interfaces tell, read once.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ struct ItemRecord {
     unsigned long id = 0;
     unsigned long category = 0;
     std::wstring location;
+    // The HKEY_USERS subkey of the user hive the entry came from; empty for a machine-wide entry.
+    std::wstring hive;
     std::vector<std::wstring> files;
     bool repairable = false;
     ItemKind kind = ItemKind::Other;
@@ -41,6 +44,26 @@ const char* CategoryName(unsigned long category);
 std::optional<unsigned long> ParseCategory(const std::string& text);
 const char* KindName(ItemKind kind);
 
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index);
+// occurrence: how often the scan handed out an item of this identifier and location before (an entry
+// of a folder that two hives share comes once per hive).
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence = 0);
+
+// Reads the items of one scan in their order, numbering them from 1.
+class ItemReader {
+public:
+    ItemRecord Read(IZVAutorunItemEx* item);
+
+private:
+    unsigned long count_ = 0;
+    std::map<std::string, unsigned long> seen_;  // identifier and location, folded: items so far
+};
+
+// The item's key: twelve lower-case hex digits derived from its identifier, hive and location
+// (without regard to case), the same in every scan for as long as the entry exists.
+std::string ItemKey(const ItemRecord& record);
+
+// The HKEY_USERS subkey a registry key handle lies in; empty for a predefined key or a key outside
+// HKEY_USERS.
+std::wstring HiveOfKey(HKEY key);
 
 }  // namespace zvscan

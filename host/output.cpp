@@ -19,10 +19,11 @@ const char* const kCounterNames[] = {"file probes", "command lines",      "file 
 const char* const kCounterJsonNames[] = {"file_probes", "command_lines",      "file_lists",
                                          "candidates",  "directory_searches", "extension_searches"};
 
-const char* const kCsvColumns[] = {"index",         "id",         "category",  "category_name", "kind",
-                                   "location",      "repairable", "files",     "root",          "key",
-                                   "value",         "data",       "ini_path",  "section",       "file_path",
-                                   "preload_index", "layout_id",  "extension", "progid",        "verb"};
+// "key" is the item's key: a registry item's key is "key_path", an autorun file's "ini_key".
+const char* const kCsvColumns[] = {"index",     "key",       "id",            "category",  "category_name", "kind",
+                                   "location",  "hive",      "repairable",    "files",     "root",          "key_path",
+                                   "value",     "data",      "ini_path",      "section",   "ini_key",       "file_path",
+                                   "preload_index", "layout_id", "extension", "progid",    "verb"};
 
 // Field by field, the kind's own facts under the names the JSON and CSV forms share.
 struct KindField {
@@ -34,13 +35,13 @@ std::vector<KindField> KindFields(const ItemRecord& r) {
     switch (r.kind) {
         case ItemKind::Registry:
             return {{"root", Utf8(r.root)},
-                    {"key", Utf8(r.keyPath)},
+                    {"key_path", Utf8(r.keyPath)},
                     {"value", Utf8(r.valueName)},
                     {"data", Utf8(r.valueData)}};
         case ItemKind::AutorunFile:
             return {{"ini_path", Utf8(r.iniPath)},
                     {"section", Utf8(r.section)},
-                    {"key", Utf8(r.iniKey)},
+                    {"ini_key", Utf8(r.iniKey)},
                     {"value", Utf8(r.iniValue)}};
         case ItemKind::Shortcut:
             return {{"file_path", Utf8(r.filePath)}};
@@ -60,16 +61,21 @@ std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::erro
 
 }  // namespace
 
-std::string TableHeader() { return "    #  ID          CATEGORY          REPAIR  LOCATION\n"; }
+// Where the location column starts: the item's files line up under it.
+constexpr size_t kTableLocationColumn = 59;
+
+std::string TableHeader() { return "    #  KEY           ID          CATEGORY          REPAIR  LOCATION\n"; }
 
 std::string TableItem(const ItemRecord& r) {
     char head[96];
-    std::snprintf(head, sizeof(head), "%5lu  %s  %-16s  %-6s  ", r.index, Hex32(r.id).c_str(), CategoryName(r.category),
-                  r.repairable ? "yes" : "no");
-    std::string text = head + Utf8(r.location) + "\n";
-    for (const std::wstring& file : r.files) text += std::string(45, ' ') + Utf8(file) + "\n";
+    std::snprintf(head, sizeof(head), "%5lu  %s  %s  %-16s  %-6s  ", r.index, ItemKey(r).c_str(), Hex32(r.id).c_str(),
+                  CategoryName(r.category), r.repairable ? "yes" : "no");
+    std::string text = head + Utf8(r.location) + (r.hive.empty() ? "" : "  (hive " + Utf8(r.hive) + ")") + "\n";
+    for (const std::wstring& file : r.files) text += TableIndent() + Utf8(file) + "\n";
     return text;
 }
+
+std::string TableIndent() { return std::string(kTableLocationColumn, ' '); }
 
 std::string TableCounters(const Counters& counters) {
     std::string text = "counters\n";
@@ -84,11 +90,13 @@ std::string TableCounters(const Counters& counters) {
 std::string JsonItem(const ItemRecord& r) {
     Json json;
     json["index"] = r.index;
+    json["key"] = ItemKey(r);
     json["id"] = Hex32(r.id);
     json["category"] = Hex32(r.category);
     json["category_name"] = CategoryName(r.category);
     json["kind"] = KindName(r.kind);
     json["location"] = Utf8(r.location);
+    if (!r.hive.empty()) json["hive"] = Utf8(r.hive);
     json["files"] = Json::array();
     for (const std::wstring& file : r.files) json["files"].push_back(Utf8(file));
     json["repairable"] = r.repairable;
@@ -104,7 +112,10 @@ std::string JsonCounters(const Counters& counters) {
     return Dump(json);
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& text, CsvCells cells) {
+    // A spreadsheet reads a cell that starts like this as a formula; a leading quote keeps it text.
+    if (cells == CsvCells::SpreadsheetSafe && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos)
+        return CsvField("'" + text, CsvCells::Raw);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {
@@ -120,16 +131,18 @@ std::string CsvHeader() {
     return line + "\r\n";
 }
 
-std::string CsvItem(const ItemRecord& r) {
+std::string CsvItem(const ItemRecord& r, CsvCells cellForm) {
     // '|' cannot occur in a Windows file name.
     std::string files;
     for (const std::wstring& file : r.files) files += (files.empty() ? "" : "|") + Utf8(file);
     std::vector<std::string> cells = {std::to_string(r.index),
+                                      ItemKey(r),
                                       Hex32(r.id),
                                       Hex32(r.category),
                                       CategoryName(r.category),
                                       KindName(r.kind),
                                       Utf8(r.location),
+                                      Utf8(r.hive),
                                       r.repairable ? "true" : "false",
                                       files};
     cells.resize(std::size(kCsvColumns));
@@ -139,12 +152,12 @@ std::string CsvItem(const ItemRecord& r) {
                 cells[column] = field.value.is_string() ? field.value.get<std::string>() : field.value.dump();
     }
     std::string line;
-    for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + CsvField(cells[i]);
+    for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + CsvField(cells[i], cellForm);
     return line + "\r\n";
 }
 
 std::string CsvCounters(const Counters& counters) {
-    std::string text = "\r\ncounter,value\r\n";
+    std::string text = "counter,value\r\n";
     for (size_t i = 0; i < counters.size(); ++i)
         text += std::string(kCounterJsonNames[i]) + "," + std::to_string(counters[i]) + "\r\n";
     return text;
@@ -162,12 +175,12 @@ std::string Header(OutputFormat format) {
     return {};
 }
 
-std::string Item(OutputFormat format, const ItemRecord& record) {
+std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells) {
     switch (format) {
         case OutputFormat::Json:
             return JsonItem(record);
         case OutputFormat::Csv:
-            return CsvItem(record);
+            return CsvItem(record, cells);
         case OutputFormat::Table:
             break;
     }

@@ -9,6 +9,10 @@
 namespace zvscan {
 
 enum class OutputFormat { Table, Json, Csv };
+// CSV cells starting with '=', '+', '-', '@', a tab or a carriage return get a leading single quote,
+// so that a spreadsheet shows them as text instead of running them as formulas; Raw writes them as
+// they are.
+enum class CsvCells { SpreadsheetSafe, Raw };
 
 // The six resolution counters, in the order of their kinds (file probes first).
 using Counters = std::array<unsigned long, 6>;
@@ -26,19 +30,20 @@ struct ScanSummary {
 // Lines end in "\n", CSV records in "\r\n" as RFC 4180 asks.
 std::string TableHeader();
 std::string TableItem(const ItemRecord& record);  // the item's line, then one line per file
+std::string TableIndent();                        // the indentation of the lines under an item
 std::string TableCounters(const Counters& counters);
 
 std::string JsonItem(const ItemRecord& record);
 std::string JsonCounters(const Counters& counters);
 
-std::string CsvField(const std::string& text);
+std::string CsvField(const std::string& text, CsvCells cells = CsvCells::SpreadsheetSafe);
 std::string CsvHeader();
-std::string CsvItem(const ItemRecord& record);
-// A second table after an empty line: counter,value.
+std::string CsvItem(const ItemRecord& record, CsvCells cells = CsvCells::SpreadsheetSafe);
+// A table of its own (zvscan writes it to stderr): counter,value.
 std::string CsvCounters(const Counters& counters);
 
 std::string Header(OutputFormat format);  // empty for JSON Lines
-std::string Item(OutputFormat format, const ItemRecord& record);
+std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells);
 std::string CountersText(OutputFormat format, const Counters& counters);
 
 // The summary zvscan writes to stderr, timing included.

@@ -1,10 +1,17 @@
 #include "repair_report.h"
 
+#include <shlobj.h>
+
+#include <vector>
+
+#include "paths/known_host_programs.h"
 #include "text.h"
 
 namespace zvscan {
 
 namespace {
+
+const char kNoRepair[] = "not repaired: this location has no repair";
 
 struct KnownResult {
     HRESULT hr;
@@ -14,7 +21,7 @@ struct KnownResult {
 
 const KnownResult kKnownResults[] = {
     {S_OK, "S_OK", "repaired"},
-    {E_NOTIMPL, "E_NOTIMPL", "not repaired: this location has no repair"},
+    {E_NOTIMPL, "E_NOTIMPL", kNoRepair},
     {E_POINTER, "E_POINTER", "not repaired: the library was handed a null pointer"},
     {E_INVALIDARG, "E_INVALIDARG", "not repaired: the item lacks what its repair needs"},
     {E_OUTOFMEMORY, "E_OUTOFMEMORY", "not repaired: out of memory"},
@@ -27,21 +34,57 @@ const KnownResult kKnownResults[] = {
     {E_ACCESSDENIED, "E_ACCESSDENIED", "not repaired: access denied (run as an administrator)"},
 };
 
-// The system's own text for a code, on one line.
-std::string SystemMessage(DWORD code) {
-    wchar_t* buffer = nullptr;
-    DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() &&
-           (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' || text.back() == L'.'))
-        text.pop_back();
-    return Utf8(text);
+std::string RefusedHostProgram(const std::wstring& requestFile) {
+    return "not repaired: the request named " + Utf8(requestFile) +
+           ", a known system host program, which the library refuses to act on; --file PATH names another file "
+           "for the request (such as the item's own library or script)";
+}
+
+// The long form of a path that exists, else the path as given, without a "\\?\" prefix.
+std::wstring LongForm(const std::wstring& path) {
+    std::wstring text = path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+    DWORD needed = GetLongPathNameW(text.c_str(), nullptr, 0);
+    if (needed == 0) return text;
+    std::vector<wchar_t> buffer(needed);
+    DWORD written = GetLongPathNameW(text.c_str(), buffer.data(), needed);
+    return written == 0 || written >= needed ? text : std::wstring(buffer.data(), written);
 }
 
 }  // namespace
+
+bool IsKnownHostProgram(const std::wstring& path) {
+    if (path.empty()) return false;
+    wchar_t windows[MAX_PATH + 1] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE)) return false;
+    const std::wstring systemRoot = L"\\SystemRoot\\";
+    std::wstring candidate = LongForm(path);
+    for (const Tessel::KnownHostProgram* known = Tessel::kKnownHostPrograms; known->fileName; ++known) {
+        std::wstring directory = known->directory;
+        if (directory.compare(0, systemRoot.size(), systemRoot) == 0)
+            directory = std::wstring(windows) + L"\\" + directory.substr(systemRoot.size());
+        if (EqualsIgnoreCase(candidate, LongForm(directory + L"\\" + known->fileName))) return true;
+    }
+    return false;
+}
+
+RepairVerdict PredictRepair(const ItemRecord& record, const std::wstring& requestFile) {
+    // The library's own order: no repair first, then the host-program refusal.
+    if (!record.repairable) return RepairVerdict::NoRepair;
+    if (IsKnownHostProgram(requestFile)) return RepairVerdict::Refused;
+    return RepairVerdict::WouldRepair;
+}
+
+std::string DescribeVerdict(RepairVerdict verdict, const std::wstring& requestFile) {
+    switch (verdict) {
+        case RepairVerdict::NoRepair:
+            return std::string("E_NOTIMPL: ") + kNoRepair;
+        case RepairVerdict::Refused:
+            return "S_FALSE: " + RefusedHostProgram(requestFile);
+        case RepairVerdict::WouldRepair:
+            break;
+    }
+    return "would repair";
+}
 
 std::string DescribeRepairResult(HRESULT hr, ItemKind kind, const std::wstring& requestFile) {
     std::string code = Hex32(static_cast<unsigned long>(hr));
@@ -51,8 +94,7 @@ std::string DescribeRepairResult(HRESULT hr, ItemKind kind, const std::wstring& 
         if (kind == ItemKind::InputMethod)
             return "S_FALSE (" + code + "): not repaired: the preload list changed since the scan";
         if (requestFile.empty()) return "S_FALSE (" + code + "): not repaired: nothing to change";
-        return "S_FALSE (" + code + "): not repaired: " + Utf8(requestFile) +
-               " is a known system host program, which the library refuses to act on";
+        return "S_FALSE (" + code + "): " + RefusedHostProgram(requestFile);
     }
     for (const KnownResult& known : kKnownResults)
         if (known.hr == hr) return std::string(known.name) + " (" + code + "): " + known.meaning;

@@ -13,7 +13,10 @@ ScannerLibrary::~ScannerLibrary() {
 bool ScannerLibrary::Load(const std::wstring& path) {
     module_ = LoadLibraryW(path.c_str());
     if (!module_) {
-        error_ = "cannot load " + Utf8(path) + " (error " + std::to_string(GetLastError()) + ")";
+        DWORD error = GetLastError();
+        std::string message = SystemMessage(error);
+        error_ = "cannot load " + Utf8(path) + ": " + (message.empty() ? "" : message + " ") + "(error " +
+                 std::to_string(error) + ")";
         return false;
     }
     create_ = reinterpret_cast<PFN_ZVAtrunCreateObject>(

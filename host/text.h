@@ -18,6 +18,10 @@ std::string Hex32(unsigned long value);
 // Hex digits with or without "0x", at most eight; nothing for anything else.
 std::optional<unsigned long> ParseHex32(const std::string& text);
 
+// The system's own text for an error code, on one line without its final full stop; empty when it has
+// none.
+std::string SystemMessage(DWORD code);
+
 // Ordinal comparison without regard to case, as the registry compares names.
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -26,34 +27,57 @@ void Write(std::FILE* stream, const std::string& text) {
     if (stream == stderr) std::fflush(stderr);
 }
 
-// Loads the library, creates a scanner, scans with the options' flags and hands every item to visit
-// with its position in the scan. The summary (everything but the shown counts) is filled in. False,
-// after saying why on stderr, when the library could not be loaded or the scan could not start.
-bool Scan(const Options& options, ScannerLibrary& library, ScanSummary& summary,
-          const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
+// Set by Ctrl-C or Ctrl-Break; the scan and the repairs stop at the next item.
+std::atomic<bool> interrupted{false};
+HANDLE interruptEvent = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    interrupted = true;
+    if (interruptEvent) SetEvent(interruptEvent);
+    return TRUE;
+}
+
+// Loads the library and creates a scanner. False, after saying why on stderr (and nothing on stdout),
+// when either fails.
+bool OpenScanner(const Options& options, ScannerLibrary& library, ComRef<IZVAutorunScanner>& scanner) {
     std::wstring path = options.dllPath.empty() ? ScannerLibrary::DefaultPath() : options.dllPath;
     if (!library.Load(path)) {
         Write(stderr, "zvscan: " + library.Error() + "\n");
         return false;
     }
-    summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
-    ComRef<IZVAutorunScanner> scanner;
     HRESULT hr = library.CreateScanner(scanner);
     if (FAILED(hr)) {
         Write(stderr, "zvscan: cannot create the scanner (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
         return false;
     }
+    return true;
+}
+
+enum class ScanEnd { Done, Failed, Interrupted };
+
+// Scans with the options' flags and hands every item to visit with its position in the scan. The
+// summary (everything but the shown counts) is filled in. Stops early when Ctrl-C is pressed.
+ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ScanSummary& summary,
+             const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
+    summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
     auto start = std::chrono::steady_clock::now();
     ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
-    hr = scanner->StartScan(&settings);
+    HRESULT hr = scanner->StartScan(&settings);
     if (FAILED(hr)) {
         Write(stderr, "zvscan: the scan failed to start (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
-        return false;
+        return ScanEnd::Failed;
     }
     ComRef<IZVAutorunItemEx> item;
-    while (scanner->NextItem(item.Put())) {
-        ItemRecord record = ReadItemRecord(item.Get(), ++summary.scanned);
+    ItemReader reader;
+    while (!interrupted && scanner->NextItem(item.Put())) {
+        ItemRecord record = reader.Read(item.Get());
+        summary.scanned = record.index;
         visit(std::move(item), std::move(record));
+    }
+    if (interrupted) {
+        Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
+        return ScanEnd::Interrupted;
     }
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ComRef<IZVAutorunPerformView> view;
@@ -61,8 +85,10 @@ bool Scan(const Options& options, ScannerLibrary& library, ScanSummary& summary,
         for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
             summary.counters[kind - 1] = view->GetCount(kind);
     }
-    return true;
+    return ScanEnd::Done;
 }
+
+int ExitCode(ScanEnd end) { return end == ScanEnd::Interrupted ? kExitInterrupted : kExitFailure; }
 
 // Counts a shown item into the summary; items of one row come out one after another.
 void CountShown(ScanSummary& summary, const ItemRecord& record, unsigned long& previousId) {
@@ -72,45 +98,82 @@ void CountShown(ScanSummary& summary, const ItemRecord& record, unsigned long& p
     if (record.repairable) ++summary.repairable;
 }
 
-int RunScan(const Options& options) {
+// One line for a selection that kept nothing, naming what narrowed it.
+std::string NoMatchText(const Options& options, unsigned long scanned) {
+    std::string narrowing = DescribeNarrowing(options);
+    if (narrowing.empty()) return "zvscan: the scan found no item\n";
+    std::string text = "zvscan: no item of the " + std::to_string(scanned) + " scanned matched " + narrowing;
+    if (!options.selection.indexes.empty())
+        text += " (positions shift as entries come and go: list again, or select by --key)";
+    return text + "\n";
+}
+
+int RunVersion(const Options& options) {
+    Write(stdout, std::string("zvscan ") + kVersion + "\n");
     ScannerLibrary library;
-    ScanSummary summary;
-    unsigned long previousId = 0;
-    Write(stdout, Header(options.format));
-    bool scanned = Scan(options, library, summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
-        if (!options.selection.Matches(record)) return;
-        CountShown(summary, record, previousId);
-        Write(stdout, Item(options.format, record));
-    });
-    if (!scanned) return kExitFailure;
-    if (options.counters) Write(stdout, CountersText(options.format, summary.counters));
-    Write(stderr, SummaryText(summary));
+    ComRef<IZVAutorunScanner> scanner;
+    if (!OpenScanner(options, library, scanner)) return kExitFailure;
+    Write(stdout, "library: " + Utf8(library.Path()) + " (" + library.Architecture() + ")\n");
     return kExitSuccess;
 }
 
-bool Confirmed(size_t count) {
+int RunScan(const Options& options) {
+    ScannerLibrary library;
+    ComRef<IZVAutorunScanner> scanner;
+    if (!OpenScanner(options, library, scanner)) return kExitFailure;
+    ScanSummary summary;
+    unsigned long previousId = 0;
+    Write(stdout, Header(options.format));
+    ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
+        if (!options.selection.Matches(record)) return;
+        CountShown(summary, record, previousId);
+        Write(stdout, Item(options.format, record, options.csvCells));
+    });
+    if (end != ScanEnd::Done) return ExitCode(end);
+    // Counters after the records would make the CSV two tables in one file.
+    if (options.counters)
+        Write(options.format == OutputFormat::Csv ? stderr : stdout, CountersText(options.format, summary.counters));
+    Write(stderr, SummaryText(summary));
+    if (summary.shown == 0) Write(stderr, NoMatchText(options, summary.scanned));
+    return kExitSuccess;
+}
+
+// Ctrl-C at the prompt ends the read: whether it was Ctrl-C or the end of the input is known once
+// the handler, which runs on a thread of its own, has had a moment to set the flag.
+bool InterruptedWhileReading() {
+    if (interruptEvent && !interrupted) WaitForSingleObject(interruptEvent, 200);
+    return interrupted;
+}
+
+enum class Answer { Yes, No, Interrupted };
+
+Answer Confirm(size_t count) {
     Write(stderr, "Repair " + std::to_string(count) + (count == 1 ? " item" : " items") + "? [y/N] ");
     char answer[16] = {};
-    if (!std::fgets(answer, sizeof(answer), stdin)) return false;
+    if (!std::fgets(answer, sizeof(answer), stdin)) return InterruptedWhileReading() ? Answer::Interrupted : Answer::No;
+    if (interrupted) return Answer::Interrupted;
     std::string text = answer;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text == "y" || text == "Y" || text == "yes" || text == "YES" || text == "Yes";
+    return text == "y" || text == "Y" || text == "yes" || text == "YES" || text == "Yes" ? Answer::Yes : Answer::No;
 }
 
 int RunRepair(const Options& options) {
     ScannerLibrary library;
+    ComRef<IZVAutorunScanner> scanner;
+    if (!OpenScanner(options, library, scanner)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
     std::vector<std::pair<ComRef<IZVAutorunItemEx>, ItemRecord>> selected;
-    bool scanned = Scan(options, library, summary, [&](ComRef<IZVAutorunItemEx>&& item, ItemRecord&& record) {
+    ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&& item, ItemRecord&& record) {
         if (!options.selection.Matches(record)) return;
         CountShown(summary, record, previousId);
         selected.emplace_back(std::move(item), std::move(record));
     });
-    if (!scanned) return kExitFailure;
+    if (end != ScanEnd::Done) return ExitCode(end);
     Write(stderr, SummaryText(summary));
     if (selected.empty()) {
-        Write(stderr, "zvscan: no item matches the selection; nothing repaired\n");
+        Write(stderr, NoMatchText(options, summary.scanned));
+        Write(stderr, "zvscan: nothing repaired\n");
         return kExitFailure;
     }
 
@@ -118,31 +181,51 @@ int RunRepair(const Options& options) {
         if (options.requestFile) return *options.requestFile;
         return record.files.empty() ? std::wstring() : record.files.front();
     };
-    Write(stdout, options.dryRun ? "Would repair:\n" : "Selected for repair:\n");
+    Write(stdout, options.dryRun ? "Dry run: what Repair would answer, as far as can be known beforehand:\n"
+                                 : "Selected for repair:\n");
     Write(stdout, TableHeader());
+    int predicted = kExitSuccess;
     for (const auto& [item, record] : selected) {
         Write(stdout, TableItem(record));
         std::wstring file = requestFile(record);
-        Write(stdout, std::string(45, ' ') + "request names: " + (file.empty() ? "no file" : Utf8(file)) +
-                          (record.repairable ? "" : " (this location has no repair: E_NOTIMPL)") + "\n");
+        Write(stdout, TableIndent() + "request names: " + (file.empty() ? "no file" : Utf8(file)) + "\n");
+        RepairVerdict verdict = PredictRepair(record, file);
+        if (verdict != RepairVerdict::WouldRepair) predicted = kExitFailure;
+        if (options.dryRun || verdict != RepairVerdict::WouldRepair)
+            Write(stdout, TableIndent() + (options.dryRun ? "dry run: " : "expected: ") + DescribeVerdict(verdict, file) +
+                              "\n");
     }
     if (options.dryRun) {
         Write(stdout, "Dry run: nothing was changed.\n");
-        return kExitSuccess;
+        return predicted;
     }
-    if (!options.yes && !Confirmed(selected.size())) {
-        Write(stderr, "zvscan: nothing repaired\n");
-        return kExitFailure;
+    if (!options.yes) {
+        Answer answer = Confirm(selected.size());
+        if (answer == Answer::Interrupted) {
+            Write(stderr, "\nzvscan: interrupted; nothing repaired\n");
+            return kExitInterrupted;
+        }
+        if (answer == Answer::No) {
+            Write(stderr, "zvscan: nothing repaired\n");
+            return kExitFailure;
+        }
     }
 
     int result = kExitSuccess;
+    size_t done = 0;
     for (const auto& [item, record] : selected) {
+        if (interrupted) {
+            Write(stderr, "zvscan: interrupted; " + std::to_string(selected.size() - done) + " of " +
+                              std::to_string(selected.size()) + " items not repaired\n");
+            return kExitInterrupted;
+        }
         std::wstring file = requestFile(record);
         ZV_REPAIR_REQUEST request{sizeof(request), file.empty() ? nullptr : file.c_str()};
         HRESULT hr = item->Repair(&request);
+        ++done;
         if (hr != S_OK) result = kExitFailure;
-        Write(stdout, "#" + std::to_string(record.index) + " " + Hex32(record.id) + " " + Utf8(record.location) + ": " +
-                          DescribeRepairResult(hr, record.kind, file) + "\n");
+        Write(stdout, "#" + std::to_string(record.index) + " " + ItemKey(record) + " " + Hex32(record.id) + " " +
+                          Utf8(record.location) + ": " + DescribeRepairResult(hr, record.kind, file) + "\n");
     }
     return result;
 }
@@ -164,11 +247,23 @@ int wmain(int argc, wchar_t** argv) {
         return outcome.exitCode;
     }
 
+    interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     // The host initialises COM on its thread: shortcut targets and scheduled tasks are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int result;
+    int result = kExitFailure;
     try {
-        result = options.command == Command::Repair ? RunRepair(options) : RunScan(options);
+        switch (options.command) {
+            case Command::Repair:
+                result = RunRepair(options);
+                break;
+            case Command::Version:
+                result = RunVersion(options);
+                break;
+            case Command::Scan:
+                result = RunScan(options);
+                break;
+        }
     } catch (const std::exception& error) {
         Write(stderr, std::string("zvscan: ") + error.what() + "\n");
         result = kExitFailure;

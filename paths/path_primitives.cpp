@@ -13,12 +13,6 @@ namespace Tessel {
 
 namespace {
 
-const KnownHostProgram kKnownHostPrograms[] = {
-    {L"\\SystemRoot\\System32", L"cmd.exe"},      {L"\\SystemRoot\\System32", L"dllhost.exe"},
-    {L"\\SystemRoot\\System32", L"svchost.exe"},  {L"\\SystemRoot\\System32", L"regsvr32.exe"},
-    {L"\\SystemRoot\\System32", L"rundll32.exe"}, {nullptr, nullptr},
-};
-
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "paths/known_host_programs.h"
+
 namespace Tessel {
 
 // Limits: rewritten paths fit MAX_PATH with their terminator; expansions and full or long
@@ -47,10 +49,6 @@ HRESULT MakeLongPath(std::wstring& path);
 // "\\?\" + long path, or "\\?\UNC\" + server path.
 void ToLongPathForm(std::wstring& path);
 
-struct KnownHostProgram {
-    const wchar_t* directory;
-    const wchar_t* fileName;
-};
 // S_OK with the matching row when the path names one of the system's host programs, else E_FAIL.
 HRESULT IsKnownHostProgram(const std::wstring& path, const KnownHostProgram** row);
 
