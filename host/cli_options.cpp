@@ -46,9 +46,9 @@ const char kFooter[] =
     "  zvscan repair --id 0x10101015 --location \"HKEY_USERS\\S-1-5-21-0-0-0-1000\\SOFTWARE\\Microsoft\\"
     "Windows\\CurrentVersion\\Run\\[Updater]\"\n"
     "\n"
-    "Exit codes: 0 success (also a listing in which no item matched); 1 the library could not be loaded\n"
-    "or the scan failed, or a repair selected nothing, was declined or did not (or, in a dry run, would\n"
-    "not) succeed for every item; 2 usage error; 130 interrupted by Ctrl-C or Ctrl-Break.";
+    "Exit codes: 0 success; 1 the library could not be loaded or the scan failed, or a repair selected\n"
+    "nothing, was declined or did not (in a dry run: would not) succeed for every item; 2 usage error;\n"
+    "130 interrupted by Ctrl-C or Ctrl-Break. A listing in which no item matched exits with 0.";
 
 // Each occurrence of a filter option takes one value; repeat the option for more.
 CLI::Option* Repeatable(CLI::Option* option) { return option->allow_extra_args(false); }

@@ -235,6 +235,7 @@ int RunRepair(const Options& options) {
 int wmain(int argc, wchar_t** argv) {
     // UTF-8 bytes exactly as written: no newline translation, and a console told to expect UTF-8.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     DWORD mode;
     if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) SetConsoleOutputCP(CP_UTF8);
 

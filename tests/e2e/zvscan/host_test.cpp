@@ -10,6 +10,7 @@
 #include "cli_options.h"
 #include "item_record.h"
 #include "output.h"
+#include "paths/known_host_programs.h"
 #include "repair_report.h"
 #include "text.h"
 
@@ -25,6 +26,7 @@ ItemRecord RegistryRecord() {
     r.category = 0x10100000;
     r.kind = ItemKind::Registry;
     r.location = L"HKEY_USERS\\S-1-5-21\\Run\\[Up,\"date\"r]";
+    r.hive = L"S-1-5-21";
     r.files = {L"C:\\Program Files\\Zv Demo\\r\u00e9sum\u00e9.exe", L"C:\\b.dll"};
     r.repairable = true;
     r.root = L"HKEY_USERS\\S-1-5-21";
@@ -87,6 +89,56 @@ TEST(ZvscanOutput, CsvQuotesOnlyWhatRfc4180Requires) {
     EXPECT_EQ(CsvField(""), "");
 }
 
+TEST(ZvscanOutput, FormulaLikeCellsAreNeutralisedInCsvAndIntactInJson) {
+    EXPECT_EQ(CsvField("-x"), "'-x");
+    EXPECT_EQ(CsvField("@x"), "'@x");
+    EXPECT_EQ(CsvField("\tx"), "'\tx");
+    EXPECT_EQ(CsvField("\rx"), "\"'\rx\"");
+    EXPECT_EQ(CsvField("a=b"), "a=b");
+    ItemRecord r = RegistryRecord();
+    r.valueName = L"+Updater";
+    r.valueData = L"=HYPERLINK(\"http://x\",\"y\")";
+    auto safe = ParseCsv(CsvHeader() + CsvItem(r));
+    auto raw = ParseCsv(CsvHeader() + CsvItem(r, CsvCells::Raw));
+    ASSERT_EQ(safe.size(), 2u);
+    ASSERT_EQ(raw.size(), 2u);
+    for (size_t i = 0; i < safe[0].size(); ++i) {
+        if (safe[0][i] == "value") {
+            EXPECT_EQ(safe[1][i], "'+Updater");
+            EXPECT_EQ(raw[1][i], "+Updater");
+        }
+        if (safe[0][i] == "data") {
+            EXPECT_EQ(safe[1][i], "'=HYPERLINK(\"http://x\",\"y\")");
+            EXPECT_EQ(raw[1][i], "=HYPERLINK(\"http://x\",\"y\")");
+        }
+    }
+    Json json = Json::parse(JsonItem(r));
+    EXPECT_EQ(json["value"], "+Updater");
+    EXPECT_EQ(json["data"], "=HYPERLINK(\"http://x\",\"y\")");
+}
+
+TEST(ZvscanItemKey, DerivedFromIdentifierHiveAndLocationOnly) {
+    ItemRecord a = RegistryRecord();
+    std::string key = ItemKey(a);
+    EXPECT_EQ(key.size(), 12u);
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos) << key;
+    ItemRecord moved = a;
+    moved.index = 99;
+    moved.files.clear();
+    moved.valueData = L"other.exe";
+    moved.location = L"hkey_users\\s-1-5-21\\RUN\\[up,\"DATE\"R]";
+    EXPECT_EQ(ItemKey(moved), key) << "position, files, data and letter case do not change the key";
+    ItemRecord otherHive = a;
+    otherHive.hive = L"S-1-5-22";
+    EXPECT_NE(ItemKey(otherHive), key);
+    ItemRecord otherId = a;
+    otherId.id = 0x10101016;
+    EXPECT_NE(ItemKey(otherId), key);
+    ItemRecord otherLocation = a;
+    otherLocation.location += L"x";
+    EXPECT_NE(ItemKey(otherLocation), key);
+}
+
 TEST(ZvscanOutput, CsvRecordsCarryEveryKindInItsColumns) {
     ItemRecord reg = RegistryRecord();
     ItemRecord ime;
@@ -117,6 +169,8 @@ TEST(ZvscanOutput, CsvRecordsCarryEveryKindInItsColumns) {
         return std::string();
     };
     EXPECT_EQ(cell(1, "index"), "36");
+    EXPECT_EQ(cell(1, "key"), ItemKey(reg));
+    EXPECT_EQ(cell(1, "hive"), "S-1-5-21");
     EXPECT_EQ(cell(1, "id"), "0x10101015");
     EXPECT_EQ(cell(1, "category"), "0x10100000");
     EXPECT_EQ(cell(1, "category_name"), "registry");
@@ -132,7 +186,7 @@ TEST(ZvscanOutput, CsvRecordsCarryEveryKindInItsColumns) {
     EXPECT_EQ(cell(2, "repairable"), "false");
     EXPECT_EQ(cell(2, "root"), "");
     EXPECT_EQ(cell(3, "ini_path"), "D:\\Autorun.inf");
-    EXPECT_EQ(cell(3, "key"), "Open");
+    EXPECT_EQ(cell(3, "ini_key"), "Open");
     EXPECT_EQ(cell(3, "value"), "setup.exe");
 }
 
@@ -146,7 +200,9 @@ TEST(ZvscanOutput, JsonLinesHoldTheKindFields) {
     EXPECT_EQ(reg["repairable"], true);
     EXPECT_EQ(reg["files"], Json::array({"C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe", "C:\\b.dll"}));
     EXPECT_EQ(reg["root"], "HKEY_USERS\\S-1-5-21");
-    EXPECT_EQ(reg["key"], "Run");
+    EXPECT_EQ(reg["key"], ItemKey(RegistryRecord()));
+    EXPECT_EQ(reg["hive"], "S-1-5-21");
+    EXPECT_EQ(reg["key_path"], "Run");
     EXPECT_EQ(reg["value"], "Up,\"date\"r");
     EXPECT_EQ(reg["data"], Utf8(RegistryRecord().valueData));
 
@@ -177,7 +233,8 @@ TEST(ZvscanOutput, JsonLinesHoldTheKindFields) {
     EXPECT_EQ(commandJson["verb"], "open");
     EXPECT_EQ(serviceJson["kind"], "service");
     EXPECT_EQ(serviceJson["files"], Json::array());
-    EXPECT_EQ(serviceJson.size(), 8u) << serviceJson.dump();
+    EXPECT_FALSE(serviceJson.contains("hive")) << "a machine-wide entry";
+    EXPECT_EQ(serviceJson.size(), 9u) << serviceJson.dump();
 }
 
 TEST(ZvscanOutput, TextIsValidUtf8EvenFromBrokenUtf16) {
@@ -199,7 +256,7 @@ TEST(ZvscanOutput, CountersAndSummary) {
     EXPECT_EQ(json["counters"]["file_probes"], 1);
     EXPECT_EQ(json["counters"]["command_lines"], 2);
     EXPECT_EQ(json["counters"]["extension_searches"], 6);
-    auto records = ParseCsv(CsvCounters(counters).substr(2));
+    auto records = ParseCsv(CsvCounters(counters));
     ASSERT_EQ(records.size(), 7u);
     EXPECT_EQ(records[4], (std::vector<std::string>{"candidates", "4"}));
     EXPECT_NE(TableCounters(counters).find("directory searches   5"), std::string::npos);
@@ -223,9 +280,10 @@ TEST(ZvscanOutput, CountersAndSummary) {
 TEST(ZvscanOutput, TableShowsEachFileUnderItsItem) {
     std::vector<std::string> lines = Lines(TableItem(RegistryRecord()));
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].substr(0, 47), "   36  0x10101015  registry          yes     HK");
-    EXPECT_EQ(lines[1], std::string(45, ' ') + "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe");
-    EXPECT_EQ(lines[2], std::string(45, ' ') + "C:\\b.dll");
+    EXPECT_EQ(lines[0], "   36  " + ItemKey(RegistryRecord()) +
+                            "  0x10101015  registry          yes     HKEY_USERS\\S-1-5-21\\Run\\[Up,\"date\"r]  (hive S-1-5-21)");
+    EXPECT_EQ(lines[1], std::string(59, ' ') + "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe");
+    EXPECT_EQ(lines[2], std::string(59, ' ') + "C:\\b.dll");
 }
 
 TEST(ZvscanCategories, NamesAndHexValuesSelectTheSameCategory) {
@@ -239,7 +297,7 @@ TEST(ZvscanCategories, NamesAndHexValuesSelectTheSameCategory) {
     }
     EXPECT_STREQ(CategoryName(0x10800000), "unknown");
     EXPECT_EQ(ParseCategory("0x10101015"), std::nullopt) << "an identifier, not a category";
-    EXPECT_EQ(ParseCategory("Registry"), std::nullopt);
+    EXPECT_EQ(ParseCategory("Registry"), 0x10100000ul) << "names in any letter case";
     EXPECT_EQ(ParseHex32("10101015"), 0x10101015ul);
     EXPECT_EQ(ParseHex32("0XaBc"), 0xABCul);
     EXPECT_EQ(ParseHex32("0x123456789"), std::nullopt);
@@ -275,13 +333,19 @@ TEST(ZvscanCommandLine, ScanOptionsBecomeSettingsAndFilters) {
 
 TEST(ZvscanCommandLine, RepairNeedsASelectionThatPinsItems) {
     Options byIndex;
-    ParseOutcome outcome = Parse({"--repairable-only", "repair", "--index", "12", "--dry-run", "--file", ""}, byIndex);
+    ParseOutcome outcome = Parse(
+        {"--repairable-only", "repair", "--index", "12", "--key", "3F09C2A1B7D4", "--dry-run", "--file", ""}, byIndex);
     ASSERT_TRUE(outcome.run) << outcome.text;
     EXPECT_EQ(byIndex.command, Command::Repair);
     EXPECT_EQ(byIndex.scanFlags, ZV_SCAN_REPAIRABLE_ONLY);
     EXPECT_TRUE(byIndex.dryRun);
     EXPECT_FALSE(byIndex.yes);
     EXPECT_EQ(byIndex.requestFile, std::wstring());
+    EXPECT_EQ(byIndex.selection.keys, (std::vector<std::string>{"3f09c2a1b7d4"}));
+    Options byKey;
+    ASSERT_TRUE(Parse({"repair", "--key", "3f09c2a1b7d4"}, byKey).run);
+    Options indexAndLocation;
+    ASSERT_TRUE(Parse({"repair", "--index", "3", "--location", "HKCU\\A"}, indexAndLocation).run);
 
     Options byLocation;
     outcome = Parse({"repair", "-y", "--id", "0x10101015", "--location", "HKEY_USERS\\S\\Run\\[R\xC3\xA9sum\xC3\xA9]"},
@@ -299,7 +363,17 @@ TEST(ZvscanCommandLine, RepairNeedsASelectionThatPinsItems) {
         outcome = Parse(args, options);
         EXPECT_FALSE(outcome.run);
         EXPECT_EQ(outcome.exitCode, kExitUsage) << args.back();
-        EXPECT_NE(outcome.text.find("repair needs --index, or --id together with --location"), std::string::npos);
+        EXPECT_NE(outcome.text.find("repair needs --key, or --id together with --location"), std::string::npos);
+    }
+    // A position alone can name another entry once the list has shifted.
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"repair", "--index", "12"}, {"repair", "--yes", "--index", "12", "--id", "0x10101015"}}) {
+        Options options;
+        outcome = Parse(args, options);
+        EXPECT_FALSE(outcome.run);
+        EXPECT_EQ(outcome.exitCode, kExitUsage);
+        EXPECT_NE(outcome.text.find("repair --index needs the --key (or the --location)"), std::string::npos)
+            << outcome.text;
     }
 }
 
@@ -313,6 +387,9 @@ TEST(ZvscanCommandLine, UsageErrorsExitWithTwo) {
         {"--category", "everything"},
         {"--index", "0"},
         {"--index", "-3"},
+        {"--index", "99999999999"},
+        {"--key", "12345"},
+        {"--csv-raw"},
         {"--dll"},
         {"repair", "--index", "1", "--format", "json"},
         {"repair", "--index", "1", "--counters"},
@@ -324,7 +401,20 @@ TEST(ZvscanCommandLine, UsageErrorsExitWithTwo) {
         EXPECT_FALSE(outcome.run) << args[0];
         EXPECT_EQ(outcome.exitCode, kExitUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
         EXPECT_EQ(outcome.text.rfind("zvscan: ", 0), 0u) << outcome.text;
+        EXPECT_EQ(outcome.text.find("Could not convert"), std::string::npos) << outcome.text;
     }
+}
+
+TEST(ZvscanCommandLine, NamesInAnyLetterCase) {
+    Options options;
+    ParseOutcome outcome = Parse({"--format", "JSON", "--category", "Input-MUI", "--key", "ABCDEF012345"}, options);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(options.format, OutputFormat::Json);
+    EXPECT_EQ(options.selection.categories, (std::vector<unsigned long>{0x10600000}));
+    EXPECT_EQ(options.selection.keys, (std::vector<std::string>{"abcdef012345"}));
+    Options csv;
+    ASSERT_TRUE(Parse({"--format", "Csv", "--csv-raw"}, csv).run);
+    EXPECT_EQ(csv.csvCells, CsvCells::Raw);
 }
 
 TEST(ZvscanCommandLine, HelpDocumentsEveryOptionAndTheExitCodes) {
@@ -333,8 +423,9 @@ TEST(ZvscanCommandLine, HelpDocumentsEveryOptionAndTheExitCodes) {
     EXPECT_FALSE(outcome.run);
     EXPECT_EQ(outcome.exitCode, kExitSuccess);
     for (const char* option : {"--dll", "--skip-probe", "--repairable-only", "--unrepairable-only", "--format",
-                               "--counters", "--category", "--id", "--location", "--index", "repair", "--yes",
-                               "--dry-run", "--file", "Exit codes: 0 success; 1 ", "2 usage error"})
+                               "--counters", "--category", "--id", "--location", "--index", "--key", "--csv-raw",
+                               "--version", "repair", "--yes", "--dry-run", "--file", "Exit codes: 0 success; 1 ",
+                               "2 usage error", "130 interrupted"})
         EXPECT_NE(outcome.text.find(option), std::string::npos) << option;
     Options repairHelp;
     EXPECT_EQ(Parse({"repair", "--help"}, repairHelp).text, outcome.text);
@@ -366,8 +457,9 @@ TEST(ZvscanSelection, EveryGivenFilterMustHold) {
 TEST(ZvscanRepairReport, ResultsInWords) {
     EXPECT_EQ(DescribeRepairResult(S_OK, ItemKind::Registry, L"C:\\a.exe"), "S_OK (0x00000000): repaired");
     EXPECT_EQ(DescribeRepairResult(S_FALSE, ItemKind::Registry, L"C:\\windows\\system32\\rundll32.exe"),
-              "S_FALSE (0x00000001): not repaired: C:\\windows\\system32\\rundll32.exe is a known system host "
-              "program, which the library refuses to act on");
+              "S_FALSE (0x00000001): not repaired: the request named C:\\windows\\system32\\rundll32.exe, a known "
+              "system host program, which the library refuses to act on; --file PATH names another file for the "
+              "request (such as the item's own library or script)");
     EXPECT_EQ(DescribeRepairResult(S_FALSE, ItemKind::InputMethod, L"C:\\x.ime"),
               "S_FALSE (0x00000001): not repaired: the preload list changed since the scan");
     EXPECT_EQ(DescribeRepairResult(E_NOTIMPL, ItemKind::Service, L""),
@@ -377,6 +469,30 @@ TEST(ZvscanRepairReport, ResultsInWords) {
     std::string other = DescribeRepairResult(HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT), ItemKind::Shortcut, L"");
     EXPECT_EQ(other.substr(0, 48), "HRESULT_FROM_WIN32(19) (0x80070013): not repaire") << other;
     EXPECT_GT(other.size(), 50u) << "the system's text follows";
+}
+
+TEST(ZvscanRepairReport, DryRunPredictsTheLibrarysHostProgramRule) {
+    wchar_t windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    for (const Tessel::KnownHostProgram* known = Tessel::kKnownHostPrograms; known->fileName; ++known) {
+        std::wstring path = std::wstring(windows) + L"\\SYSTEM32\\" + known->fileName;
+        EXPECT_TRUE(IsKnownHostProgram(path)) << Utf8(path);
+        EXPECT_TRUE(IsKnownHostProgram(L"\\\\?\\" + path)) << Utf8(path);
+        EXPECT_FALSE(IsKnownHostProgram(std::wstring(L"C:\\ZvDemo\\") + known->fileName)) << "a copy elsewhere";
+    }
+    EXPECT_FALSE(IsKnownHostProgram(std::wstring(windows) + L"\\system32\\notepad.exe"));
+    EXPECT_FALSE(IsKnownHostProgram(L"rundll32.exe"));
+
+    std::wstring rundll32 = std::wstring(windows) + L"\\system32\\rundll32.exe";
+    ItemRecord r = RegistryRecord();
+    EXPECT_EQ(PredictRepair(r, L"C:\\ZvDemo\\x.exe"), RepairVerdict::WouldRepair);
+    EXPECT_EQ(PredictRepair(r, L""), RepairVerdict::WouldRepair);
+    EXPECT_EQ(PredictRepair(r, rundll32), RepairVerdict::Refused);
+    std::string refused = DescribeVerdict(RepairVerdict::Refused, rundll32);
+    EXPECT_NE(refused.find(Utf8(rundll32)), std::string::npos) << refused;
+    EXPECT_NE(refused.find("--file PATH"), std::string::npos) << refused;
+    r.repairable = false;
+    EXPECT_EQ(PredictRepair(r, rundll32), RepairVerdict::NoRepair) << "the library checks for a repair first";
 }
 
 // Items for ReadItemRecord: registry and autorun-file items answer the same kind IID, each with its
@@ -448,6 +564,18 @@ TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
     FakeRegItem unknown(L"", L"SOFTWARE\\Run");
     EXPECT_EQ(ReadItemRecord(&unknown, 1).root, L"0x00001234");
 
+    EXPECT_TRUE(record.hive.empty()) << "no user hive behind an unknown handle";
+
+    HKEY userHive = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, L".Default", 0, KEY_READ, &userHive), ERROR_SUCCESS);
+    EXPECT_TRUE(EqualsIgnoreCase(HiveOfKey(userHive), L".Default")) << Utf8(HiveOfKey(userHive));
+    RegCloseKey(userHive);
+    HKEY machineKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ, &machineKey), ERROR_SUCCESS);
+    EXPECT_EQ(HiveOfKey(machineKey), L"");
+    RegCloseKey(machineKey);
+    EXPECT_EQ(HiveOfKey(HKEY_USERS), L"");
+
     FakeIniItem autorun;
     record = ReadItemRecord(&autorun, 1);
     EXPECT_EQ(record.kind, ItemKind::AutorunFile);
@@ -462,7 +590,17 @@ TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
 struct ProcessRun {
     DWORD exitCode = 0;
     std::string out;
+    std::string err;
 };
+
+std::string ReadAll(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+    CloseHandle(pipe);
+    return text;
+}
 
 ProcessRun RunZvscan(const std::wstring& arguments) {
     wchar_t self[MAX_PATH];
@@ -473,6 +611,14 @@ ProcessRun RunZvscan(const std::wstring& arguments) {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    // stderr goes to a file, read once zvscan has ended: a pipe would wait for every Wine service the
+    // scan starts, which inherit it.
+    wchar_t folder[MAX_PATH], errorPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"zvs", 0, errorPath);
+    HANDLE errorFile = CreateFileW(errorPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    EXPECT_NE(errorFile, INVALID_HANDLE_VALUE);
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
@@ -480,7 +626,7 @@ ProcessRun RunZvscan(const std::wstring& arguments) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul;
     startup.hStdOutput = writeEnd;
-    startup.hStdError = nul;
+    startup.hStdError = errorFile;
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     PROCESS_INFORMATION process{};
     ProcessRun run;
@@ -489,16 +635,15 @@ ProcessRun RunZvscan(const std::wstring& arguments) {
     EXPECT_TRUE(started) << GetLastError();
     CloseHandle(writeEnd);
     CloseHandle(nul);
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) run.out.append(buffer, read);
-    CloseHandle(readEnd);
+    run.out = ReadAll(readEnd);
     if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
+    SetFilePointer(errorFile, 0, nullptr, FILE_BEGIN);
+    run.err = ReadAll(errorFile);
     return run;
 }
 
@@ -536,7 +681,7 @@ TEST(ZvscanProcess, CsvOfARealScanHasOneRecordPerItem) {
     for (const auto& record : records) {
         ASSERT_EQ(record.size(), records[0].size());
         if (&record != &records[0]) {
-            EXPECT_EQ(record[3], "registry");
+            EXPECT_EQ(record[4], "registry");
         }
     }
 }
@@ -547,14 +692,23 @@ TEST(ZvscanProcess, ExitCodes) {
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
     EXPECT_EQ(RunZvscan(L"--no-such-option").exitCode, 2u);
     EXPECT_EQ(RunZvscan(L"repair").exitCode, 2u);
-    EXPECT_EQ(RunZvscan(L"--dll C:\\no\\such\\zvatrun.dll").exitCode, 1u);
+    ProcessRun missing = RunZvscan(L"--dll C:\\no\\such\\zvatrun.dll");
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_EQ(missing.out, "") << "nothing on stdout";
+    std::string words = SystemMessage(ERROR_MOD_NOT_FOUND);
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(missing.err, "zvscan: cannot load C:\\no\\such\\zvatrun.dll: " + words + " (error 126)\n");
     EXPECT_EQ(RunZvscan(L"--dll C:\\windows\\system32\\kernel32.dll").exitCode, 1u) << "no factory there";
-    ProcessRun none = RunZvscan(L"repair --yes --index 4000000000");
+    ProcessRun none = RunZvscan(L"repair --yes --index 4000000000 --key 000000000000");
     EXPECT_EQ(none.exitCode, 1u) << "nothing matched, nothing repaired";
     EXPECT_EQ(none.out, "");
     ProcessRun filtered = RunZvscan(L"--skip-probe --id 0x10101015 --location \"HKEY_USERS\\no such hive\"");
     EXPECT_EQ(filtered.exitCode, 0u);
     EXPECT_EQ(filtered.out, TableHeader());
+    EXPECT_NE(filtered.err.find("zvscan: no item of the "), std::string::npos) << filtered.err;
+    EXPECT_NE(filtered.err.find(" scanned matched --id 0x10101015 --location \"HKEY_USERS\\no such hive\"\n"),
+              std::string::npos)
+        << filtered.err;
 }
 
 }  // namespace
