@@ -3,7 +3,8 @@
 # and CSV forms of the seeded entries of each category that has expected files in tests/golden
 # (CATEGORY.jsonl, CATEGORY.csv) must equal them. Only entries naming the demo (ZvDemo) are compared,
 # so Wine's own entries cannot make the test brittle, and the index (their position in the scan,
-# which Wine's entries shift) is left out. The prefix is seeded once more first: seeding twice must
+# which Wine's entries shift) and the key (derived from the location, which holds the name of the
+# user running Wine for a startup folder) are left out. The prefix is seeded once more first: seeding twice must
 # add nothing.
 #   golden.sh BUILD_DIR                           compare
 #   golden.sh BUILD_DIR --update [CATEGORY...]    rewrite the expected files of these categories
@@ -35,12 +36,12 @@ user_neutral() { ZV_USER="$(id -un)" perl -pe 's/(\\+)users\1\Q$ENV{ZV_USER}\E\1
 
 # The seeded entries of one category, without their index.
 seeded_json() {
-  { grep -F "\"category_name\":\"$1\"," "$work/all.jsonl" | grep -i zvdemo | sed 's/^{"index":[0-9]*,/{/' || true; } |
+  { grep -F "\"category_name\":\"$1\"," "$work/all.jsonl" | grep -i zvdemo | sed 's/^{"index":[0-9]*,"key":"[0-9a-f]*",/{/' || true; } |
     user_neutral
 }
 seeded_csv() {
-  head -n 1 "$work/all-lf.csv" | sed 's/^index,//'
-  { grep -E "^[0-9]+,0x[0-9A-F]{8},0x[0-9A-F]{8},$1," "$work/all-lf.csv" | grep -i zvdemo | sed 's/^[0-9]*,//' || true; } |
+  head -n 1 "$work/all-lf.csv" | sed 's/^index,key,//'
+  { grep -E "^[0-9]+,[0-9a-f]{12},0x[0-9A-F]{8},0x[0-9A-F]{8},$1," "$work/all-lf.csv" | grep -i zvdemo | sed 's/^[0-9]*,[0-9a-f]*,//' || true; } |
     user_neutral
 }
 
