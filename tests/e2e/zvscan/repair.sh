@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # zvscan repair on a prefix seeded with the demo's entries (ZV_WINEPREFIX), checked against registry
-# exports taken before and after: --dry-run and a declined confirmation change nothing, byte for byte;
-# a request naming rundll32.exe is refused with S_FALSE and changes nothing; --yes on one seeded Run
-# value removes exactly that value. The prefix is seeded again at the end, which puts the value back.
+# exports taken before and after: a dry run gives the verdict and the exit status of the real run (a
+# repairable item, an item without repair, a request naming rundll32.exe) and changes nothing, byte
+# for byte, nor does a declined confirmation; a key selects the same entry after another entry came
+# before it, while the old position with that key selects nothing; input methods of two hives name
+# their hives; --yes on one seeded Run value removes exactly that value, after which its old position
+# is refused. The prefix is seeded again at the end, which puts the value back.
 #   repair.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -10,58 +13,103 @@ root="$(cd "$here/../../.." && pwd)"
 build="$1"
 : "${ZV_WINEPREFIX:?set ZV_WINEPREFIX to the golden prefix}"
 work="$(mktemp -d "$build/zvscan-repair.XXXXXX")"
-trap '"$root/scripts/seed-demo.sh" "$build" >/dev/null; rm -rf "$work"' EXIT
-
+run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+default_layout='HKEY_USERS\.Default\Keyboard Layout'
 wine_run() { "$root/scripts/wine-run.sh" "$@"; }
+# What the test adds goes again; the seeding puts back what a repair removed.
+cleanup() {
+  wine_run reg delete "$run_key" /v ZvDemoAdded /f >/dev/null 2>&1 || true
+  [ -e "$work/default-layout-existed" ] || wine_run reg delete "$default_layout" /f >/dev/null 2>&1 || true
+  "$root/scripts/seed-demo.sh" "$build" >/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
 zvscan() { wine_run "$build/bin/zvscan.exe" "$@" 2>>"$work/stderr"; }
 fail() { echo "repair: $*" >&2; exit 1; }
-# The whole registry as reg.exe exports it, in UTF-8 text ($1.HKLM.txt, $1.HKEY_USERS.txt); HKEY_CLASSES_ROOT
-# lives in HKLM. Without the display-driver keys that Wine's desktop process writes under fresh GUIDs
-# whenever it starts without an X server: they are Wine's, not the scan's.
+# The whole registry, as reg.exe exports it (UTF-16); HKEY_CLASSES_ROOT lives in HKLM.
 export_registry() {
-  local root_key
   for root_key in HKLM HKEY_USERS; do
     wine_run reg export "$root_key" "Z:${work//\//\\}\\$1.$root_key.reg" /y >/dev/null
-    iconv -f UTF-16LE -t UTF-8 "$work/$1.$root_key.reg" | tr -d '\r' |
-      awk '/^\[/ { skip = index($0, "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video") == 1 } !skip' \
-        >"$work/$1.$root_key.txt"
   done
 }
-same_registry() { cmp -s "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" && cmp -s "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt"; }
-# What differs between two exports, for a failure's message.
-registry_changes() {
-  diff "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" | head -n 20 || true
-  diff "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt" | head -n 20 || true
+same_registry() { cmp -s "$work/$1.HKLM.reg" "$work/$2.HKLM.reg" && cmp -s "$work/$1.HKEY_USERS.reg" "$work/$2.HKEY_USERS.reg"; }
+# A seeded item's field, unescaped from its JSON line in the given scan.
+field() { grep -F "$1" "$work/$3.jsonl" | sed "s/.*\"$2\":\"\\{0,1\\}\\([^\",]*\\).*/\\1/" | sed 's/\\\\/\\/g'; }
+# Runs zvscan, keeping its stdout in FILE and its exit status in status.
+run_to() {
+  local out="$1"
+  shift
+  status=0
+  zvscan "$@" >"$work/$out" || status=$?
 }
-# A seeded item's field, unescaped from its JSON line.
-field() { grep -F "$1" "$work/scan.jsonl" | sed "s/.*\"$2\":\"\\{0,1\\}\\([^\",]*\\).*/\\1/" | sed 's/\\\\/\\/g'; }
 
 zvscan --format json >"$work/scan.jsonl"
-updater="$(field '[ZvDemoUpdater]' location)"
-updater_index="$(field '[ZvDemoUpdater]' index)"
-helper="$(field '[ZvDemoHelper]' location)"
-[ -n "$updater" ] && [ -n "$updater_index" ] && [ -n "$helper" ] || fail "the seeded Run values are not in the scan"
+updater="$(field '[ZvDemoUpdater]' location scan)"
+updater_index="$(field '[ZvDemoUpdater]' index scan)"
+updater_key="$(field '[ZvDemoUpdater]' key scan)"
+helper_key="$(field '[ZvDemoHelper]' key scan)"
+bho_key="$(field 'zvdemobho.dll' key scan)"
+[ -n "$updater" ] && [ -n "$updater_index" ] && [ -n "$updater_key" ] && [ -n "$helper_key" ] && [ -n "$bho_key" ] ||
+  fail "the seeded entries are not in the scan"
+if wine_run reg query "$default_layout" >/dev/null 2>&1; then touch "$work/default-layout-existed"; fi
 
 export_registry before
-zvscan repair --dry-run --id 0x10101015 --location "$updater" >"$work/dry.out" || fail "dry run by location failed"
-grep -qF "$updater" "$work/dry.out" || fail "the dry run does not show the item"
+# Dry run and real run agree, verdict and exit status.
+run_to dry.out repair --dry-run --key "$updater_key"
+[ "$status" -eq 0 ] && grep -qF "$updater" "$work/dry.out" && grep -q "dry run: would repair" "$work/dry.out" ||
+  fail "the dry run of a repairable item: status $status, $(cat "$work/dry.out")"
 grep -q "Dry run: nothing was changed." "$work/dry.out" || fail "the dry run does not say that nothing changed"
-zvscan repair --dry-run --index "$updater_index" >"$work/dry-index.out" || fail "dry run by index failed"
-grep -qF "$updater" "$work/dry-index.out" || fail "the index does not select the item the listing showed"
-if echo n | zvscan repair --id 0x10101015 --location "$updater" >/dev/null; then fail "a declined repair succeeded"; fi
-if zvscan repair --yes --id 0x1010100E --location "$helper" >"$work/helper.out"; then fail "rundll32 was repaired"; fi
-grep -q "S_FALSE (0x00000001): not repaired: .*rundll32.exe is a known system host program" "$work/helper.out" ||
-  fail "the refusal is not explained: $(cat "$work/helper.out")"
+run_to dry-bho.out repair --dry-run --key "$bho_key"
+[ "$status" -eq 1 ] && grep -q "dry run: E_NOTIMPL: not repaired: this location has no repair" "$work/dry-bho.out" ||
+  fail "the dry run of an item without repair: status $status, $(cat "$work/dry-bho.out")"
+run_to bho.out repair --yes --key "$bho_key"
+[ "$status" -eq 1 ] && grep -q "E_NOTIMPL (0x80004001): not repaired: this location has no repair" "$work/bho.out" ||
+  fail "the real run of an item without repair: status $status, $(cat "$work/bho.out")"
+refusal="not repaired: the request named .*rundll32.exe, a known system host program, .*--file PATH names another file"
+run_to dry-helper.out repair --dry-run --key "$helper_key"
+[ "$status" -eq 1 ] && grep -q "dry run: S_FALSE: $refusal" "$work/dry-helper.out" ||
+  fail "the dry run of a rundll32 entry: status $status, $(cat "$work/dry-helper.out")"
+run_to helper.out repair --yes --key "$helper_key"
+[ "$status" -eq 1 ] && grep -q "S_FALSE (0x00000001): $refusal" "$work/helper.out" ||
+  fail "the refusal is not explained: status $status, $(cat "$work/helper.out")"
+run_to index-alone.out repair --yes --index "$updater_index"
+[ "$status" -eq 2 ] || fail "repair --index without the listed key was not refused: status $status"
+if echo n | zvscan repair --key "$updater_key" >/dev/null; then fail "a declined repair succeeded"; fi
 export_registry untouched
-same_registry before untouched ||
-  fail "dry run, declined or refused repairs changed the registry: $(registry_changes before untouched)"
+same_registry before untouched || fail "dry runs, declined or refused repairs changed the registry"
 
-zvscan repair --yes --id 0x10101015 --location "$updater" >"$work/yes.out" || fail "the repair failed: $(cat "$work/yes.out")"
-grep -qF "$updater: S_OK (0x00000000): repaired" "$work/yes.out" || fail "no S_OK reported: $(cat "$work/yes.out")"
+# Another entry before the Updater value, and an input method in a second hive.
+wine_run reg add "$run_key" /v ZvDemoAdded /d 'C:\ZvDemo\added.exe' /f >/dev/null
+wine_run reg add "$default_layout\\Preload" /v 1 /d E0200409 /f >/dev/null
+zvscan --format json >"$work/shifted.jsonl"
+[ "$(field '[ZvDemoUpdater]' key shifted)" = "$updater_key" ] || fail "the Updater value's key changed"
+[ "$(field '[ZvDemoUpdater]' index shifted)" != "$updater_index" ] || fail "no position shifted"
+zvscan --format json --key "$updater_key" >"$work/by-key.jsonl"
+[ "$(wc -l <"$work/by-key.jsonl")" -eq 1 ] && grep -qF '[ZvDemoUpdater]' "$work/by-key.jsonl" ||
+  fail "--key does not select the Updater value after the shift: $(cat "$work/by-key.jsonl")"
+run_to shifted.out repair --yes --index "$updater_index" --key "$updater_key"
+[ "$status" -eq 1 ] && grep -q "no item of the .* scanned matched --index $updater_index --key $updater_key" "$work/stderr" ||
+  fail "the old position with the key selected something: status $status"
+hives="$(grep '"layout_id":"E0200409"' "$work/shifted.jsonl" | sed 's/.*"hive":"\([^"]*\)".*/\1/' | sort -u)"
+[ "$(echo "$hives" | wc -l)" -eq 2 ] && echo "$hives" | grep -qx '.Default' ||
+  fail "the input methods of two hives do not name them: $hives"
+wine_run reg delete "$run_key" /v ZvDemoAdded /f >/dev/null
+[ -e "$work/default-layout-existed" ] || wine_run reg delete "$default_layout" /f >/dev/null
+
+run_to yes.out repair --yes --key "$updater_key"
+[ "$status" -eq 0 ] && grep -qF "$updater: S_OK (0x00000000): repaired" "$work/yes.out" ||
+  fail "the repair failed: $(cat "$work/yes.out")"
 export_registry repaired
-cmp -s "$work/before.HKLM.txt" "$work/repaired.HKLM.txt" || fail "HKEY_LOCAL_MACHINE changed: $(registry_changes before repaired)"
-diff "$work/before.HKEY_USERS.txt" "$work/repaired.HKEY_USERS.txt" | grep '^[<>]' >"$work/changes.txt" || true
+cmp -s "$work/before.HKLM.reg" "$work/repaired.HKLM.reg" || fail "HKEY_LOCAL_MACHINE changed"
+iconv -f UTF-16LE -t UTF-8 "$work/before.HKEY_USERS.reg" | tr -d '\r' >"$work/before.users.txt"
+iconv -f UTF-16LE -t UTF-8 "$work/repaired.HKEY_USERS.reg" | tr -d '\r' >"$work/repaired.users.txt"
+diff "$work/before.users.txt" "$work/repaired.users.txt" | grep '^[<>]' >"$work/changes.txt" || true
 [ "$(wc -l <"$work/changes.txt")" -eq 1 ] && grep -q '^< "ZvDemoUpdater"=' "$work/changes.txt" ||
   fail "the repair did not remove exactly the Updater value: $(cat "$work/changes.txt")"
-if zvscan repair --yes --id 0x10101015 --location "$updater" >/dev/null; then fail "a repaired value was found again"; fi
-echo "repair: dry run, refusal and repair checked"
+# The position the listing showed now holds another entry.
+run_to again.out repair --yes --index "$updater_index" --key "$updater_key"
+[ "$status" -eq 1 ] || fail "repair --index of the repaired item's position was not refused: status $status"
+export_registry after
+same_registry repaired after || fail "a repair of a position that shifted changed the registry"
+echo "repair: dry runs, refusals, keys, hives and repair checked"
