@@ -43,6 +43,14 @@ run_to() {
   status=0
   zvscan "$@" >"$work/$out" || status=$?
 }
+# expect STATUS PATTERN WHAT ARGS...: zvscan ARGS exits with STATUS and writes a line matching PATTERN.
+expect() {
+  local wanted="$1" pattern="$2" what="$3"
+  shift 3
+  run_to "$what.out" "$@"
+  [ "$status" -eq "$wanted" ] && grep -q -- "$pattern" "$work/$what.out" ||
+    fail "$what: status $status, $(cat "$work/$what.out")"
+}
 
 zvscan --format json >"$work/scan.jsonl"
 updater="$(field '[ZvDemoUpdater]' location scan)"
@@ -56,23 +64,16 @@ if wine_run reg query "$default_layout" >/dev/null 2>&1; then touch "$work/defau
 
 export_registry before
 # Dry run and real run agree, verdict and exit status.
-run_to dry.out repair --dry-run --key "$updater_key"
-[ "$status" -eq 0 ] && grep -qF "$updater" "$work/dry.out" && grep -q "dry run: would repair" "$work/dry.out" ||
-  fail "the dry run of a repairable item: status $status, $(cat "$work/dry.out")"
-grep -q "Dry run: nothing was changed." "$work/dry.out" || fail "the dry run does not say that nothing changed"
-run_to dry-bho.out repair --dry-run --key "$bho_key"
-[ "$status" -eq 1 ] && grep -q "dry run: E_NOTIMPL: not repaired: this location has no repair" "$work/dry-bho.out" ||
-  fail "the dry run of an item without repair: status $status, $(cat "$work/dry-bho.out")"
-run_to bho.out repair --yes --key "$bho_key"
-[ "$status" -eq 1 ] && grep -q "E_NOTIMPL (0x80004001): not repaired: this location has no repair" "$work/bho.out" ||
-  fail "the real run of an item without repair: status $status, $(cat "$work/bho.out")"
+expect 0 "dry run: would repair" "the dry run of a repairable item" repair --dry-run --key "$updater_key"
+grep -qF "$updater" "$work/the dry run of a repairable item.out" || fail "the dry run does not show the item"
+grep -q "Dry run: nothing was changed." "$work/the dry run of a repairable item.out" ||
+  fail "the dry run does not say that nothing changed"
+no_repair="not repaired: this location has no repair"
+expect 1 "dry run: E_NOTIMPL: $no_repair" "the dry run of an item without repair" repair --dry-run --key "$bho_key"
+expect 1 "E_NOTIMPL (0x80004001): $no_repair" "the real run of an item without repair" repair --yes --key "$bho_key"
 refusal="not repaired: the request named .*rundll32.exe, a known system host program, .*--file PATH names another file"
-run_to dry-helper.out repair --dry-run --key "$helper_key"
-[ "$status" -eq 1 ] && grep -q "dry run: S_FALSE: $refusal" "$work/dry-helper.out" ||
-  fail "the dry run of a rundll32 entry: status $status, $(cat "$work/dry-helper.out")"
-run_to helper.out repair --yes --key "$helper_key"
-[ "$status" -eq 1 ] && grep -q "S_FALSE (0x00000001): $refusal" "$work/helper.out" ||
-  fail "the refusal is not explained: status $status, $(cat "$work/helper.out")"
+expect 1 "dry run: S_FALSE: $refusal" "the dry run of a rundll32 entry" repair --dry-run --key "$helper_key"
+expect 1 "S_FALSE (0x00000001): $refusal" "the real run of a rundll32 entry" repair --yes --key "$helper_key"
 run_to index-alone.out repair --yes --index "$updater_index"
 [ "$status" -eq 2 ] || fail "repair --index without the listed key was not refused: status $status"
 if echo n | zvscan repair --key "$updater_key" >/dev/null; then fail "a declined repair succeeded"; fi
@@ -97,9 +98,7 @@ hives="$(grep '"layout_id":"E0200409"' "$work/shifted.jsonl" | sed 's/.*"hive":"
 wine_run reg delete "$run_key" /v ZvDemoAdded /f >/dev/null
 [ -e "$work/default-layout-existed" ] || wine_run reg delete "$default_layout" /f >/dev/null
 
-run_to yes.out repair --yes --key "$updater_key"
-[ "$status" -eq 0 ] && grep -qF "$updater: S_OK (0x00000000): repaired" "$work/yes.out" ||
-  fail "the repair failed: $(cat "$work/yes.out")"
+expect 0 "\[ZvDemoUpdater\]: S_OK (0x00000000): repaired" "the repair" repair --yes --key "$updater_key"
 export_registry repaired
 cmp -s "$work/before.HKLM.reg" "$work/repaired.HKLM.reg" || fail "HKEY_LOCAL_MACHINE changed"
 iconv -f UTF-16LE -t UTF-8 "$work/before.HKEY_USERS.reg" | tr -d '\r' >"$work/before.users.txt"
