@@ -27,13 +27,24 @@ trap cleanup EXIT
 
 zvscan() { wine_run "$build/bin/zvscan.exe" "$@" 2>>"$work/stderr"; }
 fail() { echo "repair: $*" >&2; exit 1; }
-# The whole registry, as reg.exe exports it (UTF-16); HKEY_CLASSES_ROOT lives in HKLM.
+# The whole registry as reg.exe exports it, in UTF-8 text ($1.HKLM.txt, $1.HKEY_USERS.txt); HKEY_CLASSES_ROOT
+# lives in HKLM. Without the display-driver keys that Wine's desktop process writes under fresh GUIDs
+# whenever it starts without an X server: they are Wine's, not the scan's.
 export_registry() {
+  local root_key
   for root_key in HKLM HKEY_USERS; do
     wine_run reg export "$root_key" "Z:${work//\//\\}\\$1.$root_key.reg" /y >/dev/null
+    iconv -f UTF-16LE -t UTF-8 "$work/$1.$root_key.reg" | tr -d '\r' |
+      awk '/^\[/ { skip = index($0, "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video") == 1 } !skip' \
+        >"$work/$1.$root_key.txt"
   done
 }
-same_registry() { cmp -s "$work/$1.HKLM.reg" "$work/$2.HKLM.reg" && cmp -s "$work/$1.HKEY_USERS.reg" "$work/$2.HKEY_USERS.reg"; }
+same_registry() { cmp -s "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" && cmp -s "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt"; }
+# What differs between two exports, for a failure's message.
+registry_changes() {
+  diff "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" | head -n 20 || true
+  diff "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt" | head -n 20 || true
+}
 # A seeded item's field, unescaped from its JSON line in the given scan.
 field() { grep -F "$1" "$work/$3.jsonl" | sed "s/.*\"$2\":\"\\{0,1\\}\\([^\",]*\\).*/\\1/" | sed 's/\\\\/\\/g'; }
 # Runs zvscan, keeping its stdout in FILE and its exit status in status.
@@ -68,6 +79,7 @@ expect 0 "dry run: would repair" "the dry run of a repairable item" repair --dry
 grep -qF "$updater" "$work/the dry run of a repairable item.out" || fail "the dry run does not show the item"
 grep -q "Dry run: nothing was changed." "$work/the dry run of a repairable item.out" ||
   fail "the dry run does not say that nothing changed"
+expect 0 "dry run: would repair" "the dry run by location" repair --dry-run --id 0x10101015 --location "$updater"
 no_repair="not repaired: this location has no repair"
 expect 1 "dry run: E_NOTIMPL: $no_repair" "the dry run of an item without repair" repair --dry-run --key "$bho_key"
 expect 1 "E_NOTIMPL (0x80004001): $no_repair" "the real run of an item without repair" repair --yes --key "$bho_key"
@@ -78,7 +90,8 @@ run_to index-alone.out repair --yes --index "$updater_index"
 [ "$status" -eq 2 ] || fail "repair --index without the listed key was not refused: status $status"
 if echo n | zvscan repair --key "$updater_key" >/dev/null; then fail "a declined repair succeeded"; fi
 export_registry untouched
-same_registry before untouched || fail "dry runs, declined or refused repairs changed the registry"
+same_registry before untouched ||
+  fail "dry runs, declined or refused repairs changed the registry: $(registry_changes before untouched)"
 
 # Another entry before the Updater value, and an input method in a second hive.
 wine_run reg add "$run_key" /v ZvDemoAdded /d 'C:\ZvDemo\added.exe' /f >/dev/null
@@ -100,15 +113,15 @@ wine_run reg delete "$run_key" /v ZvDemoAdded /f >/dev/null
 
 expect 0 "\[ZvDemoUpdater\]: S_OK (0x00000000): repaired" "the repair" repair --yes --key "$updater_key"
 export_registry repaired
-cmp -s "$work/before.HKLM.reg" "$work/repaired.HKLM.reg" || fail "HKEY_LOCAL_MACHINE changed"
-iconv -f UTF-16LE -t UTF-8 "$work/before.HKEY_USERS.reg" | tr -d '\r' >"$work/before.users.txt"
-iconv -f UTF-16LE -t UTF-8 "$work/repaired.HKEY_USERS.reg" | tr -d '\r' >"$work/repaired.users.txt"
-diff "$work/before.users.txt" "$work/repaired.users.txt" | grep '^[<>]' >"$work/changes.txt" || true
+cmp -s "$work/before.HKLM.txt" "$work/repaired.HKLM.txt" || fail "HKEY_LOCAL_MACHINE changed: $(registry_changes before repaired)"
+diff "$work/before.HKEY_USERS.txt" "$work/repaired.HKEY_USERS.txt" | grep '^[<>]' >"$work/changes.txt" || true
 [ "$(wc -l <"$work/changes.txt")" -eq 1 ] && grep -q '^< "ZvDemoUpdater"=' "$work/changes.txt" ||
   fail "the repair did not remove exactly the Updater value: $(cat "$work/changes.txt")"
+if zvscan repair --yes --id 0x10101015 --location "$updater" >/dev/null; then fail "a repaired value was found again"; fi
 # The position the listing showed now holds another entry.
 run_to again.out repair --yes --index "$updater_index" --key "$updater_key"
 [ "$status" -eq 1 ] || fail "repair --index of the repaired item's position was not refused: status $status"
 export_registry after
-same_registry repaired after || fail "a repair of a position that shifted changed the registry"
+same_registry repaired after ||
+  fail "a repair of a position that shifted changed the registry: $(registry_changes repaired after)"
 echo "repair: dry runs, refusals, keys, hives and repair checked"
