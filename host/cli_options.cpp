@@ -196,7 +196,6 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     options.dllPath = Wide(dll);
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
-    format = Lower(format);
     options.format = format == "json" ? OutputFormat::Json : format == "csv" ? OutputFormat::Csv : OutputFormat::Table;
     if (csvRaw && options.format != OutputFormat::Csv) return {false, kExitUsage, Usage("--csv-raw needs --format csv")};
     options.csvCells = csvRaw ? CsvCells::Raw : CsvCells::SpreadsheetSafe;
