@@ -145,7 +145,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     repairable->excludes(unrepairable);
     CLI::Option* formatOption =
         app.add_option("--format", format, "Output format: table (default), json (JSON Lines) or csv")
-            ->check(CLI::IsMember({"table", "json", "csv"}, CLI::ignore_case))
+            ->transform(CLI::IsMember({"table", "json", "csv"}, CLI::ignore_case))
             ->type_name("FORMAT");
     CLI::Option* countersOption = app.add_flag(
         "--counters", options.counters,
