@@ -15,7 +15,8 @@ build="$1"
 work="$(mktemp -d "$build/zvscan-repair.XXXXXX")"
 run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 default_layout='HKEY_USERS\.Default\Keyboard Layout'
-wine_run() { "$root/scripts/wine-run.sh" "$@"; }
+name=repair
+source "$here/prefix.sh"
 # What the test adds goes again; the seeding puts back what a repair removed.
 cleanup() {
   wine_run reg delete "$run_key" /v ZvDemoAdded /f >/dev/null 2>&1 || true
@@ -25,26 +26,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-zvscan() { wine_run "$build/bin/zvscan.exe" "$@" 2>>"$work/stderr"; }
-fail() { echo "repair: $*" >&2; exit 1; }
-# The whole registry as reg.exe exports it, in UTF-8 text ($1.HKLM.txt, $1.HKEY_USERS.txt); HKEY_CLASSES_ROOT
-# lives in HKLM. Without the display-driver keys that Wine's desktop process writes under fresh GUIDs
-# whenever it starts without an X server: they are Wine's, not the scan's.
-export_registry() {
-  local root_key
-  for root_key in HKLM HKEY_USERS; do
-    wine_run reg export "$root_key" "Z:${work//\//\\}\\$1.$root_key.reg" /y >/dev/null
-    iconv -f UTF-16LE -t UTF-8 "$work/$1.$root_key.reg" | tr -d '\r' |
-      awk '/^\[/ { skip = index($0, "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video") == 1 } !skip' \
-        >"$work/$1.$root_key.txt"
-  done
-}
-same_registry() { cmp -s "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" && cmp -s "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt"; }
-# What differs between two exports, for a failure's message.
-registry_changes() {
-  diff "$work/$1.HKLM.txt" "$work/$2.HKLM.txt" | head -n 20 || true
-  diff "$work/$1.HKEY_USERS.txt" "$work/$2.HKEY_USERS.txt" | head -n 20 || true
-}
 # A seeded item's field, unescaped from its JSON line in the given scan.
 field() { grep -F "$1" "$work/$3.jsonl" | sed "s/.*\"$2\":\"\\{0,1\\}\\([^\",]*\\).*/\\1/" | sed 's/\\\\/\\/g'; }
 # Runs zvscan, keeping its stdout in FILE and its exit status in status.

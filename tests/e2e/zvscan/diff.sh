@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# zvscan diff on a prefix seeded with the demo's entries (ZV_WINEPREFIX): a scan saved as JSON Lines,
+# then one Run value added, one removed, one changed and a service's image path changed give exactly
+# those four differences, in the table, JSON Lines and CSV, with the exit status of differences; a
+# scan compared with itself gives none; a baseline cut in the middle of a line is an error naming that
+# line, with nothing on stdout. The prefix is seeded again at the end, which puts the entries back.
+#   diff.sh BUILD_DIR
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$here/../../.." && pwd)"
+build="$1"
+: "${ZV_WINEPREFIX:?set ZV_WINEPREFIX to the golden prefix}"
+work="$(mktemp -d "$build/zvscan-diff.XXXXXX")"
+name=diff
+source "$here/prefix.sh"
+user_run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+machine_run='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+restore() {
+  wine_run reg delete "$user_run" /v ZvDemoAdded /f >/dev/null 2>&1 || true
+  "$root/scripts/seed-demo.sh" "$build" >/dev/null
+  rm -rf "$work"
+}
+trap restore EXIT
+
+"$root/scripts/seed-demo.sh" "$build" >/dev/null
+zvscan --format json >"$work/baseline.jsonl"
+baseline="$(wine_path "$work/baseline.jsonl")"
+
+zvscan diff "$baseline" "$baseline" >"$work/same.out" || fail "a scan compared with itself differs: $(cat "$work/same.out")"
+grep -q "no differences" "$work/stderr" || fail "no word that nothing differs"
+
+wine_run reg add "$user_run" /v ZvDemoAdded /d 'C:\ZvDemo\added.exe' /f >/dev/null
+wine_run reg delete "$machine_run" /v ZvDemoHelper /f >/dev/null
+wine_run reg add "$user_run" /v ZvDemoUpdater /d 'C:\windows\notepad.exe /changed' /f >/dev/null
+wine_run reg add 'HKLM\System\CurrentControlSet\Services\ZvDemoService' /v ImagePath /t REG_EXPAND_SZ \
+  /d '%SystemRoot%\system32\notepad.exe -k ZvDemo' /f >/dev/null
+
+# The exit status of each form, which must say "differences".
+for format in table json csv; do
+  status=0
+  zvscan diff "$baseline" --format "$format" >"$work/diff.$format" || status=$?
+  [ "$status" -eq 3 ] || fail "diff --format $format exited with $status, not 3: $(tail -n 3 "$work/stderr")"
+done
+
+table="$work/diff.table"
+[ "$(grep -cE '^(added|removed|changed) ' "$table")" -eq 4 ] || fail "not four differences in the table: $(cat "$table")"
+grep -qE '^added +0x10101015 .*\[ZvDemoAdded\]' "$table" || fail "the added Run value is missing: $(cat "$table")"
+grep -qE '^removed +0x1010100E .*\[ZvDemoHelper\]' "$table" || fail "the removed Run value is missing: $(cat "$table")"
+grep -qE '^changed +0x10101015 .*\[ZvDemoUpdater\]' "$table" || fail "the changed Run value is missing: $(cat "$table")"
+grep -qE '^changed +0x102.*ZvDemoService' "$table" || fail "the changed service is missing: $(cat "$table")"
+grep -qF 'data: "\"C:\\Program Files\\Zv Demo\\updater.exe\" /background" -> "C:\\windows\\notepad.exe /changed"' \
+  "$table" || fail "the table does not show what differed: $(cat "$table")"
+
+json="$work/diff.json"
+[ "$(wc -l <"$json")" -eq 4 ] || fail "not four JSON lines: $(cat "$json")"
+grep -q '^{"change":"added","id":"0x10101015",.*ZvDemoAdded' "$json" || fail "JSON: no added line"
+grep -q '^{"change":"removed","id":"0x1010100E",.*ZvDemoHelper' "$json" || fail "JSON: no removed line"
+grep -q '^{"change":"changed","id":"0x10101015",.*ZvDemoUpdater.*"differences":{.*"data":{"baseline":' "$json" ||
+  fail "JSON: no changed Run value with its differences"
+grep -q '^{"change":"changed","id":"0x102.*ZvDemoService.*"differences":{"files":{"baseline":\[' "$json" ||
+  fail "JSON: the service's files do not differ: $(grep ZvDemoService "$json")"
+
+csv="$work/diff.csv"
+head -n 1 "$csv" | grep -q '^change,id,hive,location,field,baseline,current' || fail "CSV: no header"
+# One record per differing field: the four items, each once, however many fields differ.
+[ "$(tail -n +2 "$csv" | cut -d, -f1-4 | sort -u | wc -l)" -eq 4 ] || fail "CSV: not four items: $(cat "$csv")"
+grep -q '^removed,0x1010100E,.*ZvDemoHelper' "$csv" || fail "CSV: no removed record"
+
+lines="$(wc -l <"$work/baseline.jsonl")"
+head -c "$(($(head -n 3 "$work/baseline.jsonl" | wc -c) + 25))" "$work/baseline.jsonl" >"$work/cut.jsonl"
+status=0
+zvscan diff "$(wine_path "$work/cut.jsonl")" "$baseline" >"$work/cut.out" || status=$?
+[ "$status" -eq 1 ] || fail "a cut baseline exited with $status, not 1"
+[ ! -s "$work/cut.out" ] || fail "a cut baseline half-reported: $(cat "$work/cut.out")"
+grep -q 'cut.jsonl, line 4: cut short' "$work/stderr" || fail "the cut line is not named: $(tail -n 2 "$work/stderr")"
+[ "$lines" -gt 4 ] || fail "the baseline is too short to cut"
+echo "diff: four differences in three forms, none for the same scan, a cut line named"
