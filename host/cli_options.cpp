@@ -45,10 +45,40 @@ const char kFooter[] =
     "  zvscan repair --index 12 --key 3f09c2a1b7d4\n"
     "  zvscan repair --id 0x10101015 --location \"HKEY_USERS\\S-1-5-21-0-0-0-1000\\SOFTWARE\\Microsoft\\"
     "Windows\\CurrentVersion\\Run\\[Updater]\"\n"
+    "Every repair but a dry run is journaled (see undo).\n"
+    "\n"
+    "--evidence: for every file of an item, whether it exists, its size, its last-write time (UTC, ISO\n"
+    "8601) and its SHA-256, or why it could not be read (\"not found\", \"access denied\", ...): an\n"
+    "\"evidence\" list in JSON, file_exists, file_size, file_last_write, file_sha256 and file_reason\n"
+    "columns in CSV (one value per file, joined with |), a short hash in the table. Each file is read\n"
+    "once per run, in pieces.\n"
+    "  zvscan --evidence --format json\n"
+    "\n"
+    "diff BASELINE [CURRENT]: compares two scans saved with --format json (CURRENT: a fresh scan with the\n"
+    "given scan flags; add --evidence to compare files' hashes with a baseline that has them) and reports\n"
+    "the items added, removed and changed (their files, kind fields or repairability; the report shows\n"
+    "what differed) in the output format. An item is known across scans by its identifier, hive and\n"
+    "location, never its position. Scans of another machine or user (other profile paths or user SIDs)\n"
+    "are compared as they are: their entries show as removed and added. A line of a saved scan that is\n"
+    "not an item stops the comparison before anything is reported, naming the line.\n"
+    "  zvscan --format json > baseline.jsonl\n"
+    "  zvscan diff baseline.jsonl\n"
+    "\n"
+    "undo: repair writes a journal (JSON Lines; default %LOCALAPPDATA%\\zvscan\\journal.jsonl, or\n"
+    "--journal PATH) holding, before each Repair, everything that item's repair can change: registry keys\n"
+    "with their whole subtree, the preload list, the classes keys of an open command, and a copy of a\n"
+    "startup or autorun file in a quarantine folder beside the journal; after Repair, its HRESULT and the\n"
+    "state it left. undo lists the journal; undo ENTRY or --last puts an entry's state back exactly, and\n"
+    "refuses, changing nothing, when the state is no longer the one the repair left. A repair that\n"
+    "changed nothing (refused or failed) has nothing to undo.\n"
+    "  zvscan undo\n"
+    "  zvscan undo --last\n"
     "\n"
     "Exit codes: 0 success; 1 the library could not be loaded or the scan failed, or a repair selected\n"
-    "nothing, was declined or did not (in a dry run: would not) succeed for every item; 2 usage error;\n"
-    "130 interrupted by Ctrl-C or Ctrl-Break. A listing in which no item matched exits with 0.";
+    "nothing, was declined or did not (in a dry run: would not) succeed for every item, or a saved scan or\n"
+    "the journal could not be read, or an undo was refused or failed; 2 usage error; 3 diff found\n"
+    "differences; 130 interrupted by Ctrl-C or Ctrl-Break. A listing in which no item matched, and a diff\n"
+    "without differences, exit with 0.";
 
 // Each occurrence of a filter option takes one value; repeat the option for more.
 CLI::Option* Repeatable(CLI::Option* option) { return option->allow_extra_args(false); }
@@ -130,10 +160,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.footer(kFooter);
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
-    std::string dll, format = "table", requestFile;
+    std::string dll, format = "table", requestFile, journal, baseline, current;
     std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
     bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
+    const char* journalHelp = "The repair journal (default: %LOCALAPPDATA%\\zvscan\\journal.jsonl)";
 
     app.add_flag("--version", version, "Print zvscan's version and the library's path and architecture, and exit");
     app.add_option("--dll", dll, "The scanner library (default: zvatrun.dll beside zvscan.exe)")->type_name("PATH");
@@ -165,6 +196,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     Repeatable(app.add_option("--index", indexes, "Only the item at this position of the scan, from 1 (repeatable)")
                    ->check(kPosition)
                    ->type_name("N"));
+    CLI::Option* evidenceOption = app.add_flag(
+        "--evidence", options.evidence, "Also give every file's existence, size, last-write time and SHA-256");
     Repeatable(app.add_option("--key", keys, "Only the item with this key, from a listing (repeatable)")
                    ->check(kKey)
                    ->type_name("KEY"));
@@ -182,6 +215,22 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     repair->excludes(formatOption);
     repair->excludes(countersOption);
     repair->excludes(csvRawOption);
+    repair->excludes(evidenceOption);
+    repair->add_option("--journal", journal, journalHelp)->type_name("PATH");
+
+    CLI::App* diff = app.add_subcommand(
+        "diff", "Compare a scan saved with --format json with another one or a fresh scan (see below)");
+    diff->fallthrough();
+    diff->add_option("BASELINE", baseline, "A scan saved with --format json")->required()->type_name("FILE");
+    diff->add_option("CURRENT", current, "Another saved scan (default: a fresh scan)")->type_name("FILE");
+    diff->excludes(countersOption);
+
+    CLI::App* undo = app.add_subcommand("undo", "List the repair journal, or undo an entry of it (see below)");
+    CLI::Option* entryOption =
+        undo->add_option("ENTRY", options.undoEntry, "The journal entry to undo")->check(kPosition)->type_name("N");
+    undo->add_flag("--last", options.undoLast, "Undo the most recent entry that can be undone")->excludes(entryOption);
+    undo->add_option("--journal", journal, journalHelp)->type_name("PATH");
+    for (CLI::Option* option : {formatOption, countersOption, csvRawOption, evidenceOption}) undo->excludes(option);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -192,7 +241,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         return {false, kExitUsage, Usage(error.what())};
     }
 
-    options.command = repair->parsed() ? Command::Repair : Command::Scan;
+    options.command = repair->parsed() ? Command::Repair
+                      : diff->parsed() ? Command::Diff
+                      : undo->parsed() ? Command::Undo
+                                       : Command::Scan;
+    options.journalPath = Wide(journal);
+    options.baseline = Wide(baseline);
+    options.current = Wide(current);
     options.dllPath = Wide(dll);
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
@@ -207,6 +262,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     if (repair->count("--file")) options.requestFile = Wide(requestFile);
     if (version) options.command = Command::Version;
 
+    bool filtered = !categories.empty() || !ids.empty() || !locations.empty() || !indexes.empty() || !keys.empty();
+    if ((options.command == Command::Diff || options.command == Command::Undo) && filtered)
+        return {false, kExitUsage, Usage("filters do not apply to " + std::string(diff->parsed() ? "diff" : "undo"))};
+    if (options.command == Command::Undo && options.scanFlags)
+        return {false, kExitUsage, Usage("scan flags do not apply to undo")};
     if (options.command == Command::Repair && !options.selection.PinsItems()) {
         if (!indexes.empty())
             return {false, kExitUsage,

@@ -18,6 +18,7 @@ constexpr char kVersion[] = "1.1.0";
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;  // the library could not be loaded, the scan failed, or a repair did not happen
 constexpr int kExitUsage = 2;
+constexpr int kExitDifferences = 3;    // diff: the two scans differ
 constexpr int kExitInterrupted = 130;  // Ctrl-C or Ctrl-Break
 
 // Every filter given must hold; within one filter, any of its values may.
@@ -39,7 +40,7 @@ struct Selection {
     std::string Describe() const;
 };
 
-enum class Command { Scan, Repair, Version };
+enum class Command { Scan, Repair, Version, Diff, Undo };
 
 struct Options {
     Command command = Command::Scan;
@@ -52,6 +53,11 @@ struct Options {
     bool yes = false;
     bool dryRun = false;
     std::optional<std::wstring> requestFile;  // repair: the file the request names instead of the item's first
+    bool evidence = false;                    // every file's existence, size, last-write time and SHA-256
+    std::wstring journalPath;                 // repair, undo: empty for the default journal
+    std::wstring baseline, current;           // diff: saved scans; no current for a fresh scan
+    unsigned long undoEntry = 0;              // undo: the entry to restore; 0 lists the journal
+    bool undoLast = false;                    // undo: the most recent entry that can be undone
 };
 
 struct ParseOutcome {

@@ -175,13 +175,15 @@ std::string DiffJsonLines(const std::vector<ItemChange>& changes) {
     return text;
 }
 
-std::string DiffCsv(const std::vector<ItemChange>& changes) {
+std::string DiffCsv(const std::vector<ItemChange>& changes, CsvCells cells) {
     std::string text = "change,id,hive,location,field,baseline,current\r\n";
     auto record = [&](const ItemChange& change, const std::string& field, const std::string& baseline,
                       const std::string& current) {
-        text += std::string(ChangeName(change.kind)) + "," + CsvField(Text(change.item, "id")) + "," +
-                CsvField(Text(change.item, "hive")) + "," + CsvField(Text(change.item, "location")) + "," +
-                CsvField(field) + "," + CsvField(baseline) + "," + CsvField(current) + "\r\n";
+        const std::string values[] = {Text(change.item, "id"), Text(change.item, "hive"), Text(change.item, "location"),
+                                      field, baseline, current};
+        text += ChangeName(change.kind);
+        for (const std::string& value : values) text += "," + CsvField(value, cells);
+        text += "\r\n";
     };
     for (const ItemChange& change : changes) {
         if (change.kind != ChangeKind::Changed) {

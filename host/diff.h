@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "output.h"
+
 namespace zvscan {
 
 using OrderedJson = nlohmann::ordered_json;
@@ -44,7 +46,7 @@ std::vector<ItemChange> CompareScans(const std::vector<OrderedJson>& baseline, c
 
 std::string DiffTable(const std::vector<ItemChange>& changes);
 std::string DiffJsonLines(const std::vector<ItemChange>& changes);
-std::string DiffCsv(const std::vector<ItemChange>& changes);
+std::string DiffCsv(const std::vector<ItemChange>& changes, CsvCells cells = CsvCells::SpreadsheetSafe);
 // "2 added, 1 removed, 1 changed" or "no differences".
 std::string DiffSummary(const std::vector<ItemChange>& changes);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "evidence.h"
 #include "zvatrun.h"
 
 namespace zvscan {
@@ -33,6 +34,8 @@ struct ItemRecord {
     std::wstring layoutId;
     // Open-command items.
     std::wstring extension, progId, verb;
+    // With --evidence: the facts of each file, in the order of files.
+    std::optional<std::vector<FileEvidence>> evidence;
 };
 
 // The drive autorun row answers the registry kind interface's IID with its autorun-file interface.

@@ -177,33 +177,10 @@ void JournalWriter::Complete(unsigned long entry, HRESULT hr, const std::string&
 
 void JournalWriter::Undone(unsigned long entry) { Append({{"type", "undo"}, {"entry", entry}, {"time", NowIsoUtc()}}); }
 
-std::wstring RepairRootOfItem(IZVAutorunItemEx* item, const ItemRecord& record) {
-    if (record.kind != ItemKind::InputMethod) return record.root;
-    IZVAutorunItem_Ime* ime = nullptr;
-    if (FAILED(item->QueryInterface(IID_IZVAutorunItem_Ime, reinterpret_cast<void**>(&ime)))) return {};
-    HKEY root = ime->GetRootKey();
-    ime->Release();
-    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
-    // The key's name in the native namespace: \REGISTRY\USER\<hive>.
-    using QueryKey = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<QueryKey>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
-    const int kKeyNameInformation = 3;
-    std::vector<ULONG> buffer(1024);
-    ULONG length = 0;
-    if (!query || query(root, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)),
-                        &length) < 0)
-        return {};
-    std::wstring name(reinterpret_cast<const wchar_t*>(&buffer[1]), buffer[0] / sizeof(wchar_t));
-    const std::wstring kUsers = L"\\REGISTRY\\USER\\";
-    if (name.size() <= kUsers.size() || !EqualsIgnoreCase(name.substr(0, kUsers.size()), kUsers)) return {};
-    return L"HKEY_USERS\\" + name.substr(kUsers.size());
-}
-
 JournaledRepair RepairWithJournal(JournalWriter& journal, IZVAutorunItemEx* item, const ItemRecord& record,
                                   const std::wstring& requestFile) {
     JournaledRepair outcome;
-    std::optional<std::vector<Target>> targets = RepairTargets(record, RepairRootOfItem(item, record));
+    std::optional<std::vector<Target>> targets = RepairTargets(record);
     if (!targets) {
         outcome.problem = "zvscan cannot tell what this item's repair changes, so it cannot be journaled";
         return outcome;

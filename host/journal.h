@@ -83,9 +83,6 @@ struct JournaledRepair {
 JournaledRepair RepairWithJournal(JournalWriter& journal, IZVAutorunItemEx* item, const ItemRecord& record,
                                   const std::wstring& requestFile);
 
-// The root the item's repair works under: a registry item's root, or for an input method the user
-// hive of its preload list ("HKEY_USERS\<hive>"). Stands in until the item record names its hive.
-std::wstring RepairRootOfItem(IZVAutorunItemEx* item, const ItemRecord& record);
 
 // The journal as a table: entry, time, what undo can do with it, the item, the repair's result.
 std::string JournalListing(const std::vector<JournalEntry>& entries);

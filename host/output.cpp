@@ -25,6 +25,9 @@ const char* const kCsvColumns[] = {"index",     "key",       "id",            "c
                                    "value",     "data",      "ini_path",      "section",   "ini_key",       "file_path",
                                    "preload_index", "layout_id", "extension", "progid",    "verb"};
 
+// With --evidence, after the columns above: one value per file, joined with '|' like the files.
+const char* const kCsvEvidenceColumns[] = {"file_exists", "file_size", "file_last_write", "file_sha256", "file_reason"};
+
 // Field by field, the kind's own facts under the names the JSON and CSV forms share.
 struct KindField {
     const char* name;
@@ -57,6 +60,31 @@ std::vector<KindField> KindFields(const ItemRecord& r) {
     return {};
 }
 
+Json EvidenceJson(const std::wstring& file, const FileEvidence& e) {
+    Json json;
+    json["file"] = Utf8(file);
+    json["exists"] = e.exists;
+    if (e.sized) {
+        json["size"] = e.size;
+        json["last_write"] = e.lastWrite;
+    }
+    if (!e.sha256.empty()) json["sha256"] = e.sha256;
+    if (!e.reason.empty()) json["reason"] = e.reason;
+    return json;
+}
+
+// The evidence columns of one item: each a list over its files.
+std::vector<std::string> EvidenceCells(const std::vector<FileEvidence>& evidence) {
+    std::vector<std::string> cells(std::size(kCsvEvidenceColumns));
+    for (size_t i = 0; i < evidence.size(); ++i) {
+        const FileEvidence& e = evidence[i];
+        const std::string values[] = {e.exists ? "true" : "false", e.sized ? std::to_string(e.size) : "", e.lastWrite,
+                                      e.sha256, e.reason};
+        for (size_t column = 0; column < cells.size(); ++column) cells[column] += (i ? "|" : "") + values[column];
+    }
+    return cells;
+}
+
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
 
 }  // namespace
@@ -71,7 +99,11 @@ std::string TableItem(const ItemRecord& r) {
     std::snprintf(head, sizeof(head), "%5lu  %s  %s  %-16s  %-6s  ", r.index, ItemKey(r).c_str(), Hex32(r.id).c_str(),
                   CategoryName(r.category), r.repairable ? "yes" : "no");
     std::string text = head + Utf8(r.location) + (r.hive.empty() ? "" : "  (hive " + Utf8(r.hive) + ")") + "\n";
-    for (const std::wstring& file : r.files) text += TableIndent() + Utf8(file) + "\n";
+    for (size_t i = 0; i < r.files.size(); ++i) {
+        text += TableIndent() + Utf8(r.files[i]);
+        if (r.evidence && i < r.evidence->size()) text += "  (" + EvidenceSummary((*r.evidence)[i]) + ")";
+        text += "\n";
+    }
     return text;
 }
 
@@ -101,6 +133,11 @@ std::string JsonItem(const ItemRecord& r) {
     for (const std::wstring& file : r.files) json["files"].push_back(Utf8(file));
     json["repairable"] = r.repairable;
     for (const KindField& field : KindFields(r)) json[field.name] = field.value;
+    if (r.evidence) {
+        json["evidence"] = Json::array();
+        for (size_t i = 0; i < r.files.size() && i < r.evidence->size(); ++i)
+            json["evidence"].push_back(EvidenceJson(r.files[i], (*r.evidence)[i]));
+    }
     return Dump(json);
 }
 
@@ -125,9 +162,11 @@ std::string CsvField(const std::string& text, CsvCells cells) {
     return quoted + "\"";
 }
 
-std::string CsvHeader() {
+std::string CsvHeader(bool evidence) {
     std::string line;
     for (const char* column : kCsvColumns) line += (line.empty() ? "" : ",") + std::string(column);
+    if (evidence)
+        for (const char* column : kCsvEvidenceColumns) line += "," + std::string(column);
     return line + "\r\n";
 }
 
@@ -151,6 +190,10 @@ std::string CsvItem(const ItemRecord& r, CsvCells cellForm) {
             if (std::string(kCsvColumns[column]) == field.name)
                 cells[column] = field.value.is_string() ? field.value.get<std::string>() : field.value.dump();
     }
+    if (r.evidence) {
+        std::vector<std::string> evidence = EvidenceCells(*r.evidence);
+        cells.insert(cells.end(), evidence.begin(), evidence.end());
+    }
     std::string line;
     for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + CsvField(cells[i], cellForm);
     return line + "\r\n";
@@ -163,12 +206,12 @@ std::string CsvCounters(const Counters& counters) {
     return text;
 }
 
-std::string Header(OutputFormat format) {
+std::string Header(OutputFormat format, bool evidence) {
     switch (format) {
         case OutputFormat::Table:
             return TableHeader();
         case OutputFormat::Csv:
-            return CsvHeader();
+            return CsvHeader(evidence);
         case OutputFormat::Json:
             break;
     }

@@ -37,12 +37,13 @@ std::string JsonItem(const ItemRecord& record);
 std::string JsonCounters(const Counters& counters);
 
 std::string CsvField(const std::string& text, CsvCells cells = CsvCells::SpreadsheetSafe);
-std::string CsvHeader();
+// With evidence, the columns of the files' evidence follow.
+std::string CsvHeader(bool evidence = false);
 std::string CsvItem(const ItemRecord& record, CsvCells cells = CsvCells::SpreadsheetSafe);
 // A table of its own (zvscan writes it to stderr): counter,value.
 std::string CsvCounters(const Counters& counters);
 
-std::string Header(OutputFormat format);  // empty for JSON Lines
+std::string Header(OutputFormat format, bool evidence = false);  // empty for JSON Lines
 std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells);
 std::string CountersText(OutputFormat format, const Counters& counters);
 

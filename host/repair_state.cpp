@@ -254,8 +254,12 @@ void RemoveFile(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<std::vector<Target>> RepairTargets(const ItemRecord& record, const std::wstring& root) {
+std::optional<std::vector<Target>> RepairTargets(const ItemRecord& record) {
     if (!record.repairable) return std::vector<Target>{};
+    // A registry item names its root; an input method, the user hive of its preload list.
+    std::wstring root = record.kind == ItemKind::Registry ? record.root
+                        : record.hive.empty()             ? std::wstring(L"HKEY_CURRENT_USER")
+                                                          : L"HKEY_USERS\\" + record.hive;
     auto key = [&](const std::wstring& keyRoot, const std::wstring& path) {
         return std::vector<Target>{{TargetKind::Key, keyRoot, path}};
     };
@@ -266,7 +270,7 @@ std::optional<std::vector<Target>> RepairTargets(const ItemRecord& record, const
                 if (repair.id == record.id) return key(root, repair.path);
             return key(root, record.keyPath);
         case ItemKind::InputMethod:
-            if (record.id != kInputMethodId || root.empty()) return std::nullopt;
+            if (record.id != kInputMethodId) return std::nullopt;
             return key(root, kPreloadPath);
         case ItemKind::Shortcut:
             return std::vector<Target>{{TargetKind::File, {}, record.filePath}};

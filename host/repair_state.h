@@ -49,9 +49,8 @@ struct TargetState {
 };
 
 // Everything the item's repair routine can change, or nothing when zvscan cannot tell (an item without
-// a repair changes nothing and gives an empty list). root names the hive or predefined key the item was
-// found under.
-std::optional<std::vector<Target>> RepairTargets(const ItemRecord& record, const std::wstring& root);
+// a repair changes nothing and gives an empty list).
+std::optional<std::vector<Target>> RepairTargets(const ItemRecord& record);
 
 // A key that does not exist is captured from its first missing ancestor, so that putting it back
 // removes every key a repair created on the way.

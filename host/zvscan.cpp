@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "cli_options.h"
+#include "diff.h"
+#include "journal.h"
+#include "progress.h"
 #include "repair_report.h"
 #include "scanner_library.h"
 #include "text.h"
@@ -20,8 +23,12 @@ using namespace zvscan;
 
 namespace {
 
+// The progress line of the scan under way, erased before anything else is written.
+Progress* shownProgress = nullptr;
+
 // What goes to stderr comes after what stdout holds so far: a terminal shows both in order.
 void Write(std::FILE* stream, const std::string& text) {
+    if (shownProgress) shownProgress->End();
     if (stream == stderr) std::fflush(stdout);
     std::fwrite(text.data(), 1, text.size(), stream);
     if (stream == stderr) std::fflush(stderr);
@@ -70,11 +77,26 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
     }
     ComRef<IZVAutorunItemEx> item;
     ItemReader reader;
+    EvidenceCache evidence;
+    Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    });
+    unsigned long rows = 0, previousId = 0;
     while (!interrupted && scanner->NextItem(item.Put())) {
         ItemRecord record = reader.Read(item.Get());
         summary.scanned = record.index;
+        if (rows == 0 || record.id != previousId) ++rows;
+        previousId = record.id;
+        if (options.evidence) record.evidence = evidence.Of(record.files);
+        std::string row = Hex32(record.id) + " " + Utf8(record.location);
         visit(std::move(item), std::move(record));
+        shownProgress = &progress;
+        progress.Update(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                        summary.scanned, rows, row);
     }
+    shownProgress = nullptr;
+    progress.End();
     if (interrupted) {
         Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
         return ScanEnd::Interrupted;
@@ -123,7 +145,7 @@ int RunScan(const Options& options) {
     if (!OpenScanner(options, library, scanner)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
-    Write(stdout, Header(options.format));
+    Write(stdout, Header(options.format, options.evidence));
     ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
         if (!options.selection.Matches(record)) return;
         CountShown(summary, record, previousId);
@@ -211,6 +233,8 @@ int RunRepair(const Options& options) {
         }
     }
 
+    std::wstring journalPath = options.journalPath.empty() ? DefaultJournalPath() : options.journalPath;
+    JournalWriter journal(journalPath);
     int result = kExitSuccess;
     size_t done = 0;
     for (const auto& [item, record] : selected) {
@@ -220,14 +244,81 @@ int RunRepair(const Options& options) {
             return kExitInterrupted;
         }
         std::wstring file = requestFile(record);
-        ZV_REPAIR_REQUEST request{sizeof(request), file.empty() ? nullptr : file.c_str()};
-        HRESULT hr = item->Repair(&request);
+        JournaledRepair repair = RepairWithJournal(journal, item.Get(), record, file);
         ++done;
-        if (hr != S_OK) result = kExitFailure;
-        Write(stdout, "#" + std::to_string(record.index) + " " + ItemKey(record) + " " + Hex32(record.id) + " " +
-                          Utf8(record.location) + ": " + DescribeRepairResult(hr, record.kind, file) + "\n");
+        if (repair.hr != S_OK) result = kExitFailure;
+        std::string line = "#" + std::to_string(record.index) + " " + ItemKey(record) + " " + Hex32(record.id) + " " +
+                           Utf8(record.location) + ": ";
+        if (!repair.recorded) {
+            Write(stdout, line + "not repaired: " + repair.problem + "\n");
+            continue;
+        }
+        Write(stdout, line + DescribeRepairResult(repair.hr, record.kind, file) + " (journal entry " +
+                          std::to_string(repair.entry) + ")\n");
+        if (!repair.problem.empty()) Write(stderr, "zvscan: " + repair.problem + "\n");
     }
+    Write(stderr, "zvscan: journal " + Utf8(journalPath) + "\n");
     return result;
+}
+
+int RunDiff(const Options& options) {
+    std::vector<OrderedJson> baseline, current;
+    try {
+        baseline = ReadSavedScan(options.baseline);
+        if (!options.current.empty()) current = ReadSavedScan(options.current);
+    } catch (const SavedScanError& error) {
+        Write(stderr, std::string("zvscan: ") + error.what() + "; nothing compared\n");
+        return kExitFailure;
+    }
+    if (options.current.empty()) {
+        ScannerLibrary library;
+        ComRef<IZVAutorunScanner> scanner;
+        if (!OpenScanner(options, library, scanner)) return kExitFailure;
+        ScanSummary summary;
+        ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
+            current.push_back(OrderedJson::parse(JsonItem(record)));
+        });
+        if (end != ScanEnd::Done) return ExitCode(end);
+    }
+    std::vector<ItemChange> changes = CompareScans(baseline, current);
+    switch (options.format) {
+        case OutputFormat::Table:
+            Write(stdout, DiffTable(changes));
+            break;
+        case OutputFormat::Json:
+            Write(stdout, DiffJsonLines(changes));
+            break;
+        case OutputFormat::Csv:
+            Write(stdout, DiffCsv(changes, options.csvCells));
+            break;
+    }
+    Write(stderr, "zvscan: " + DiffSummary(changes) + "\n");
+    return changes.empty() ? kExitSuccess : kExitDifferences;
+}
+
+int RunUndo(const Options& options) {
+    std::wstring path = options.journalPath.empty() ? DefaultJournalPath() : options.journalPath;
+    if (options.undoEntry == 0 && !options.undoLast) {
+        std::vector<JournalEntry> entries = ReadJournal(path);
+        if (entries.empty()) {
+            Write(stderr, "zvscan: the journal " + Utf8(path) + " holds no repairs\n");
+            return kExitSuccess;
+        }
+        Write(stdout, JournalListing(entries));
+        Write(stderr, "zvscan: journal " + Utf8(path) + "\n");
+        return kExitSuccess;
+    }
+    // Read once the journal is held: no repair can add an entry in between.
+    JournalWriter journal(path);
+    std::vector<JournalEntry> entries = ReadJournal(path);
+    unsigned long entry = options.undoLast ? LastUndoable(entries) : options.undoEntry;
+    if (entry == 0) {
+        Write(stderr, "zvscan: nothing to undo in the journal " + Utf8(path) + "\n");
+        return kExitFailure;
+    }
+    UndoOutcome outcome = Undo(entries, entry, journal);
+    Write(outcome.restored ? stdout : stderr, (outcome.restored ? "" : "zvscan: ") + outcome.message + "\n");
+    return outcome.restored ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -263,6 +354,12 @@ int wmain(int argc, wchar_t** argv) {
                 break;
             case Command::Scan:
                 result = RunScan(options);
+                break;
+            case Command::Diff:
+                result = RunDiff(options);
+                break;
+            case Command::Undo:
+                result = RunUndo(options);
                 break;
         }
     } catch (const std::exception& error) {
