@@ -23,10 +23,13 @@ user_run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 winlogon='Software\Microsoft\Windows NT\CurrentVersion\Winlogon'
 userinit="$ZV_WINEPREFIX/drive_c/windows/system32/userinit.exe"
 common_startup="$ZV_WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp"
+common_startup_wine='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp'
 user_startup="$(find "$ZV_WINEPREFIX/drive_c/users" -path '*/Start Menu/Programs/StartUp' -type d | grep -v /Public/ | head -n 1)"
 restore() {
-  wine_run attrib -r -h -s "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\*" >/dev/null 2>&1 || true
-  wine_run attrib -r -h -s "$(wine_path "$user_startup")\\*" >/dev/null 2>&1 || true
+  for flag in -r -h -s; do
+    wine_run attrib "$flag" "$common_startup_wine\\*" >/dev/null 2>&1 || true
+    wine_run attrib "$flag" "$(wine_path "$user_startup")\\*" >/dev/null 2>&1 || true
+  done
   wine_run reg delete "$user_run" /v ZvDemoExpand /f >/dev/null 2>&1 || true
   wine_run reg delete "$user_run" /v ZvDemoOdd /f >/dev/null 2>&1 || true
   for value in UIHost System Userinit Shell; do
@@ -34,8 +37,10 @@ restore() {
   done
   wine_run reg add "HKLM\\$winlogon" /v Shell /d explorer.exe /f >/dev/null
   wine_run reg delete "HKCU\\$winlogon" /v Shell /f >/dev/null 2>&1 || true
-  wine_run reg delete 'HKCU\Keyboard Layout\Preload' /v 4 /f >/dev/null 2>&1 || true
-  wine_run reg delete 'HKCU\Keyboard Layout\Preload' /v 5 /f >/dev/null 2>&1 || true
+  # Wine's own entry is 1; seeding puts the demo's layout back at 2.
+  for number in 2 3 4 5 6 7 8; do
+    wine_run reg delete 'HKCU\Keyboard Layout\Preload' /v $number /f >/dev/null 2>&1 || true
+  done
   rm -f "$userinit"
   "$root/scripts/seed-demo.sh" "$build" >/dev/null
   rm -rf "$work"
@@ -45,7 +50,7 @@ trap restore EXIT
 # The startup folders as the file system and Wine's attributes show them.
 list_folders() {
   { ls -lA --full-time "$common_startup" "$user_startup"
-    wine_run attrib "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\*"
+    wine_run attrib "$common_startup_wine\\*"
     wine_run attrib "$(wine_path "$user_startup")\\*"; } | tr -d '\r' >"$work/$1.folders"
 }
 # The key of the scanned item of this identifier whose JSON line holds the text.
@@ -56,8 +61,10 @@ key_of() {
 "$root/scripts/seed-demo.sh" "$build" >/dev/null
 # What the repairs act on beyond the demo's entries.
 wine_run reg add "$user_run" /v ZvDemoExpand /t REG_EXPAND_SZ /d '%SystemRoot%\zvdemo-expand.exe' /f >/dev/null
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"ZvDemoOdd"=hex(1):43,00,3a,00,5c\r\n' \
-  >"$work/odd.reg"
+# A string value of an odd number of bytes (reg import of a UTF-16 file keeps hex(1) data as bytes).
+{ printf '\xff\xfe'
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n"ZvDemoOdd"=hex(1):43,00,3a,00,5c\r\n' |
+    iconv -t UTF-16LE; } >"$work/odd.reg"
 wine_run reg import "$(wine_path "$work/odd.reg")" >/dev/null 2>&1
 wine_run reg add "HKLM\\$winlogon" /v Userinit /d 'C:\ZvDemo\zvdemo-init.exe,' /f >/dev/null
 wine_run reg add "HKLM\\$winlogon" /v Shell /d 'C:\ZvDemo\zvdemo-shell.exe' /f >/dev/null
@@ -70,8 +77,11 @@ ime_number="$(wine_run reg query 'HKCU\Keyboard Layout\Preload' | tr -d '\r' | g
 [ -n "$ime_number" ] || fail "the demo's input method is not in the preload list"
 wine_run reg add 'HKCU\Keyboard Layout\Preload' /v $((ime_number + 1)) /t REG_EXPAND_SZ /d 00000407 /f >/dev/null
 wine_run reg add 'HKCU\Keyboard Layout\Preload' /v $((ime_number + 2)) /d 0000040c /f >/dev/null
-wine_run attrib +h +s "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\zvdemo-agent.exe" >/dev/null
-wine_run attrib +r +h "$(wine_path "$user_startup")\\Zv Demo Tray.lnk" >/dev/null
+# Wine's attrib applies one flag a call.
+wine_run attrib +h "$common_startup_wine\\zvdemo-agent.exe" >/dev/null
+wine_run attrib +s "$common_startup_wine\\zvdemo-agent.exe" >/dev/null
+wine_run attrib +r "$(wine_path "$user_startup")\\Zv Demo Tray.lnk" >/dev/null
+wine_run attrib +h "$(wine_path "$user_startup")\\Zv Demo Tray.lnk" >/dev/null
 
 zvscan --format json >"$work/scan.jsonl"
 keys=()
@@ -90,6 +100,8 @@ zvscan repair --yes --journal "$journal" "${keys[@]}" >"$work/repair.out" || sta
 [ "$status" -eq 1 ] || fail "the repairs exited with $status, not 1 for the read-only file: $(cat "$work/repair.out")"
 [ "$(grep -c ': S_OK (0x00000000): repaired' "$work/repair.out")" -eq 11 ] || fail "not 11 repairs: $(cat "$work/repair.out")"
 grep -q 'Zv Demo Tray.lnk: .*(0x80070005)' "$work/repair.out" || fail "the read-only file was deleted: $(cat "$work/repair.out")"
+grep -q '"name":"ZvDemoOdd","type":1,"data":"[0-9a-f]\{14\}"' "$work/journal.jsonl" ||
+  fail "the journal does not hold the odd-length value's seven bytes"
 export_registry repaired
 ! same_registry before repaired || fail "the repairs changed nothing"
 
