@@ -140,18 +140,19 @@ std::vector<ItemChange> CompareScans(const std::vector<OrderedJson>& baseline, c
 }
 
 std::string DiffTable(const std::vector<ItemChange>& changes) {
-    std::string text = "CHANGE   ID          LOCATION\n";
+    std::string text = "CHANGE   KEY           ID          LOCATION\n";
     for (const ItemChange& change : changes) {
-        char head[48];
-        std::snprintf(head, sizeof(head), "%-7s  %-10s  ", ChangeName(change.kind), Text(change.item, "id").c_str());
+        char head[64];
+        std::snprintf(head, sizeof(head), "%-7s  %-12s  %-10s  ", ChangeName(change.kind),
+                      Text(change.item, "key").c_str(), Text(change.item, "id").c_str());
         text += head + Text(change.item, "location");
         std::string hive = Text(change.item, "hive");
         text += (hive.empty() ? "" : "  (hive " + hive + ")") + std::string("\n");
         for (const FieldDifference& difference : change.differences)
-            text += std::string(21, ' ') + difference.field + ": " + Shown(difference.baseline) + " -> " +
+            text += std::string(35, ' ') + difference.field + ": " + Shown(difference.baseline) + " -> " +
                     Shown(difference.current) + "\n";
         if (change.kind != ChangeKind::Changed && change.item.contains("files"))
-            for (const auto& file : change.item["files"]) text += std::string(21, ' ') + Flat(file) + "\n";
+            for (const auto& file : change.item["files"]) text += std::string(35, ' ') + Flat(file) + "\n";
     }
     return text;
 }
@@ -160,6 +161,7 @@ std::string DiffJsonLines(const std::vector<ItemChange>& changes) {
     std::string text;
     for (const ItemChange& change : changes) {
         OrderedJson line = {{"change", ChangeName(change.kind)},
+                            {"key", Text(change.item, "key")},
                             {"id", Text(change.item, "id")},
                             {"hive", Text(change.item, "hive")},
                             {"location", Text(change.item, "location")}};
@@ -176,10 +178,10 @@ std::string DiffJsonLines(const std::vector<ItemChange>& changes) {
 }
 
 std::string DiffCsv(const std::vector<ItemChange>& changes, CsvCells cells) {
-    std::string text = "change,id,hive,location,field,baseline,current\r\n";
+    std::string text = "change,key,id,hive,location,field,baseline,current\r\n";
     auto record = [&](const ItemChange& change, const std::string& field, const std::string& baseline,
                       const std::string& current) {
-        const std::string values[] = {Text(change.item, "id"), Text(change.item, "hive"), Text(change.item, "location"),
+        const std::string values[] = {Text(change.item, "key"), Text(change.item, "id"), Text(change.item, "hive"), Text(change.item, "location"),
                                       field, baseline, current};
         text += ChangeName(change.kind);
         for (const std::string& value : values) text += "," + CsvField(value, cells);

@@ -44,27 +44,27 @@ done
 
 table="$work/diff.table"
 [ "$(grep -cE '^(added|removed|changed) ' "$table")" -eq 4 ] || fail "not four differences in the table: $(cat "$table")"
-grep -qE '^added +0x10101015 .*\[ZvDemoAdded\]' "$table" || fail "the added Run value is missing: $(cat "$table")"
-grep -qE '^removed +0x1010100E .*\[ZvDemoHelper\]' "$table" || fail "the removed Run value is missing: $(cat "$table")"
-grep -qE '^changed +0x10101015 .*\[ZvDemoUpdater\]' "$table" || fail "the changed Run value is missing: $(cat "$table")"
-grep -qE '^changed +0x102.*ZvDemoService' "$table" || fail "the changed service is missing: $(cat "$table")"
+grep -qE '^added +[0-9a-f]{12} +0x10101015 .*\[ZvDemoAdded\]' "$table" || fail "the added Run value is missing: $(cat "$table")"
+grep -qE '^removed +[0-9a-f]{12} +0x1010100E .*\[ZvDemoHelper\]' "$table" || fail "the removed Run value is missing: $(cat "$table")"
+grep -qE '^changed +[0-9a-f]{12} +0x10101015 .*\[ZvDemoUpdater\]' "$table" || fail "the changed Run value is missing: $(cat "$table")"
+grep -qE '^changed +[0-9a-f]{12} +0x102.*ZvDemoService' "$table" || fail "the changed service is missing: $(cat "$table")"
 grep -qF 'data: "\"C:\\Program Files\\Zv Demo\\updater.exe\" /background" -> "C:\\windows\\notepad.exe /changed"' \
   "$table" || fail "the table does not show what differed: $(cat "$table")"
 
 json="$work/diff.json"
 [ "$(wc -l <"$json")" -eq 4 ] || fail "not four JSON lines: $(cat "$json")"
-grep -q '^{"change":"added","id":"0x10101015",.*ZvDemoAdded' "$json" || fail "JSON: no added line"
-grep -q '^{"change":"removed","id":"0x1010100E",.*ZvDemoHelper' "$json" || fail "JSON: no removed line"
-grep -q '^{"change":"changed","id":"0x10101015",.*ZvDemoUpdater.*"differences":{.*"data":{"baseline":' "$json" ||
+grep -q '^{"change":"added","key":"[0-9a-f]*","id":"0x10101015",.*ZvDemoAdded' "$json" || fail "JSON: no added line"
+grep -q '^{"change":"removed","key":"[0-9a-f]*","id":"0x1010100E",.*ZvDemoHelper' "$json" || fail "JSON: no removed line"
+grep -q '^{"change":"changed","key":"[0-9a-f]*","id":"0x10101015",.*ZvDemoUpdater.*"differences":{.*"data":{"baseline":' "$json" ||
   fail "JSON: no changed Run value with its differences"
-grep -q '^{"change":"changed","id":"0x102.*ZvDemoService.*"differences":{"files":{"baseline":\[' "$json" ||
+grep -q '^{"change":"changed","key":"[0-9a-f]*","id":"0x102.*ZvDemoService.*"differences":{"files":{"baseline":\[' "$json" ||
   fail "JSON: the service's files do not differ: $(grep ZvDemoService "$json")"
 
 csv="$work/diff.csv"
-head -n 1 "$csv" | grep -q '^change,id,hive,location,field,baseline,current' || fail "CSV: no header"
+head -n 1 "$csv" | grep -q '^change,key,id,hive,location,field,baseline,current' || fail "CSV: no header"
 # One record per differing field: the four items, each once, however many fields differ.
-[ "$(tail -n +2 "$csv" | cut -d, -f1-4 | sort -u | wc -l)" -eq 4 ] || fail "CSV: not four items: $(cat "$csv")"
-grep -q '^removed,0x1010100E,.*ZvDemoHelper' "$csv" || fail "CSV: no removed record"
+[ "$(tail -n +2 "$csv" | cut -d, -f1-5 | sort -u | wc -l)" -eq 4 ] || fail "CSV: not four items: $(cat "$csv")"
+grep -q '^removed,[0-9a-f]*,0x1010100E,.*ZvDemoHelper' "$csv" || fail "CSV: no removed record"
 
 lines="$(wc -l <"$work/baseline.jsonl")"
 head -c "$(($(head -n 3 "$work/baseline.jsonl" | wc -c) + 25))" "$work/baseline.jsonl" >"$work/cut.jsonl"

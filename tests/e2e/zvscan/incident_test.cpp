@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_options.h"
 #include "diff.h"
 #include "evidence.h"
 #include "journal.h"
@@ -134,6 +135,48 @@ TEST_F(ZvscanEvidence, AFileNamedByTwoItemsIsReadOnce) {
     EXPECT_EQ(first[1].reason, "not found");
 }
 
+TEST(ZvscanEvidenceOutput, TableJsonAndCsvCarryTheFields) {
+    ItemRecord record;
+    record.index = 4;
+    record.id = 0x10101015;
+    record.category = 0x10100000;
+    record.kind = ItemKind::Registry;
+    record.location = L"HKEY_LOCAL_MACHINE\\Run\\[A]";
+    record.files = {L"C:\\a.exe", L"C:\\gone.dll"};
+    FileEvidence hashed;
+    hashed.exists = hashed.sized = true;
+    hashed.size = 3;
+    hashed.lastWrite = "2020-02-29T12:34:56Z";
+    hashed.sha256 = Sha256Hex("abc");
+    FileEvidence missing;
+    missing.reason = "not found";
+    record.evidence = std::vector<FileEvidence>{hashed, missing};
+
+    std::string table = TableItem(record);
+    EXPECT_NE(table.find("C:\\a.exe  (sha256 ba7816bf8f01, 3 bytes, 2020-02-29T12:34:56Z)\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("C:\\gone.dll  (not found)\n"), std::string::npos) << table;
+
+    OrderedJson json = OrderedJson::parse(JsonItem(record));
+    ASSERT_EQ(json["evidence"].size(), 2u) << json.dump();
+    EXPECT_EQ(json["evidence"][0],
+              OrderedJson({{"file", "C:\\a.exe"}, {"exists", true}, {"size", 3}, {"last_write", "2020-02-29T12:34:56Z"},
+                           {"sha256", hashed.sha256}}));
+    EXPECT_EQ(json["evidence"][1], OrderedJson({{"file", "C:\\gone.dll"}, {"exists", false}, {"reason", "not found"}}));
+    record.evidence.reset();
+    EXPECT_FALSE(OrderedJson::parse(JsonItem(record)).contains("evidence")) << "only with --evidence";
+    record.evidence = std::vector<FileEvidence>{hashed, missing};
+
+    std::string header = CsvHeader(true);
+    const std::string columns = ",file_exists,file_size,file_last_write,file_sha256,file_reason\r\n";
+    ASSERT_GT(header.size(), columns.size());
+    EXPECT_EQ(header.substr(header.size() - columns.size()), columns);
+    EXPECT_EQ(CsvHeader().find("file_sha256"), std::string::npos);
+    std::string line = CsvItem(record);
+    const std::string cells = ",true|false,3|,2020-02-29T12:34:56Z|," + hashed.sha256 + "|,|not found\r\n";
+    ASSERT_GT(line.size(), cells.size());
+    EXPECT_EQ(line.substr(line.size() - cells.size()), cells) << "one value per file, in the files' order";
+}
+
 OrderedJson Item(const std::string& id, const std::string& location, const std::string& data, unsigned index) {
     return {{"index", index},     {"id", id},    {"category", "0x10100000"}, {"category_name", "registry"},
             {"kind", "registry"}, {"location", location}, {"files", {"C:\\a.exe"}},  {"repairable", true},
@@ -175,17 +218,20 @@ TEST(ZvscanDiff, KeyedByIdentifierHiveAndLocationNotPosition) {
 TEST(ZvscanDiff, ReportFormsShowWhatDiffered) {
     std::vector<OrderedJson> baseline = {Item("0x10101015", "HKU\\S-1\\Run\\[A]", "old.exe", 1)};
     std::vector<OrderedJson> current = {Item("0x10101015", "HKU\\S-1\\Run\\[A]", "=new.exe", 1)};
+    current[0]["key"] = "3f09c2a1b7d4";
     std::vector<ItemChange> changes = CompareScans(baseline, current);
     std::string table = DiffTable(changes);
-    EXPECT_NE(table.find("changed  0x10101015  HKU\\S-1\\Run\\[A]\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("changed  3f09c2a1b7d4  0x10101015  HKU\\S-1\\Run\\[A]\n"), std::string::npos) << table;
     EXPECT_NE(table.find("data: \"old.exe\" -> \"=new.exe\""), std::string::npos) << table;
     OrderedJson line = OrderedJson::parse(DiffJsonLines(changes));
     EXPECT_EQ(line["change"], "changed");
     EXPECT_EQ(line["differences"]["data"]["baseline"], "old.exe");
     EXPECT_EQ(line["differences"]["data"]["current"], "=new.exe");
     std::string csv = DiffCsv(changes);
-    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "change,id,hive,location,field,baseline,current");
-    EXPECT_NE(csv.find("changed,0x10101015,,HKU\\S-1\\Run\\[A],data,old.exe,"), std::string::npos) << csv;
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "change,key,id,hive,location,field,baseline,current");
+    EXPECT_NE(csv.find("changed,3f09c2a1b7d4,0x10101015,,HKU\\S-1\\Run\\[A],data,old.exe,'=new.exe\r\n"), std::string::npos)
+        << "spreadsheet-safe cells: " << csv;
+    EXPECT_NE(DiffCsv(changes, CsvCells::Raw).find(",old.exe,=new.exe\r\n"), std::string::npos);
 }
 
 TEST(ZvscanDiff, ABrokenLineOfASavedScanIsNamed) {
@@ -347,6 +393,39 @@ TEST_F(ZvscanJournal, RecordsReadBackAndABrokenLineIsNamed) {
     } catch (const JournalError& error) {
         EXPECT_NE(std::string(error.what()).find(", line 5: the line is cut short"), std::string::npos) << error.what();
     }
+}
+
+TEST(ZvscanCommandLine, DiffAndUndoTakeTheirArguments) {
+    Options diff;
+    ParseOutcome outcome = ParseCommandLine({"diff", "base.jsonl", "now.jsonl", "--format", "csv", "--evidence"}, diff);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(diff.command, Command::Diff);
+    EXPECT_EQ(diff.baseline, L"base.jsonl");
+    EXPECT_EQ(diff.current, L"now.jsonl");
+    EXPECT_EQ(diff.format, OutputFormat::Csv);
+    EXPECT_TRUE(diff.evidence);
+    Options undo;
+    outcome = ParseCommandLine({"undo", "7", "--journal", "C:\\j.jsonl"}, undo);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(undo.command, Command::Undo);
+    EXPECT_EQ(undo.undoEntry, 7u);
+    EXPECT_EQ(undo.journalPath, L"C:\\j.jsonl");
+    Options repair;
+    ASSERT_TRUE(ParseCommandLine({"repair", "--key", "3f09c2a1b7d4", "--journal", "C:\\j.jsonl"}, repair).run);
+    EXPECT_EQ(repair.journalPath, L"C:\\j.jsonl");
+
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"diff"}, {"diff", "a", "--key", "3f09c2a1b7d4"}, {"undo", "3", "--last"}, {"undo", "0"}, {"undo", "--format", "json"}}) {
+        Options options;
+        outcome = ParseCommandLine(args, options);
+        EXPECT_FALSE(outcome.run) << args.back();
+        EXPECT_EQ(outcome.exitCode, kExitUsage) << args.back();
+    }
+    Options help;
+    std::string text = ParseCommandLine({"--help"}, help).text;
+    for (const char* part : {"diff BASELINE [CURRENT]", "undo", "--evidence", "--journal", "--last",
+                             "%LOCALAPPDATA%\\zvscan\\journal.jsonl", "3 diff found differences"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 
 TEST(ZvscanProgress, OnlyAfterASecondAndErasedAtTheEnd) {
