@@ -8,7 +8,7 @@
 # A startup file with the read-only and hidden attributes cannot be deleted, and its record says so
 # with nothing to undo; so does the refused rundll32 repair. An undo after the entry was changed by
 # hand is refused and changes nothing. (Wine reports no media for its drives, so no drive autorun
-# file is scanned.) The prefix is seeded again at the end.
+# file is scanned.) A dry run writes no journal. The prefix is seeded again at the end.
 #   undo.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -95,6 +95,8 @@ done
 
 export_registry before
 list_folders before
+zvscan repair --dry-run --journal "$journal" "${keys[@]}" >/dev/null || true
+[ ! -e "$work/journal.jsonl" ] || fail "a dry run wrote the journal"
 status=0
 zvscan repair --yes --journal "$journal" "${keys[@]}" >"$work/repair.out" || status=$?
 [ "$status" -eq 1 ] || fail "the repairs exited with $status, not 1 for the read-only file: $(cat "$work/repair.out")"
