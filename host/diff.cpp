@@ -23,11 +23,7 @@ std::string Text(const OrderedJson& item, const char* field) {
     return found != item.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-std::string Upper(const std::string& utf8) {
-    std::wstring text = Wide(utf8);
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return Utf8(text);
-}
+std::string Upper(const std::string& utf8) { return Utf8(Folded(Wide(utf8))); }
 
 const char* ChangeName(ChangeKind kind) {
     switch (kind) {

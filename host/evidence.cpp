@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "sha256.h"
+#include "text.h"
 #include "win_handles.h"
 
 namespace zvscan {
@@ -76,8 +77,7 @@ FileEvidence ReadFileEvidence(const std::wstring& path) {
 }
 
 const FileEvidence& EvidenceCache::Of(const std::wstring& path) {
-    std::wstring folded = path;
-    if (!folded.empty()) CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    std::wstring folded = Folded(path);
     auto found = files_.find(folded);
     if (found != files_.end()) return found->second;
     ++reads_;

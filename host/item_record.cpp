@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "text.h"
+#include "win_handles.h"
 
 namespace zvscan {
 
@@ -64,21 +65,6 @@ std::wstring RootName(HKEY root, const std::wstring& location, const std::wstrin
     return Wide(Hex32(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(root))));
 }
 
-// Owns an opened registry key.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* Put() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 // The per-user startup folder row reads the "Startup" value of every hive's Shell Folders key.
 constexpr unsigned long kUserStartupFolderId = 0x10400002;
@@ -118,17 +104,6 @@ std::wstring StartupFolderHive(const std::wstring& filePath, unsigned long occur
     }
 }
 
-// The text compared without regard to case, as the registry and the file system compare names.
-std::wstring Folded(const std::wstring& text) {
-    if (text.empty()) return text;
-    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), nullptr,
-                             0, nullptr, nullptr, 0);
-    if (size <= 0) return text;
-    std::wstring folded(static_cast<size_t>(size), L'\0');
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), folded.data(), size,
-                  nullptr, nullptr, 0);
-    return folded;
-}
 
 }  // namespace
 

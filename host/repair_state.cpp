@@ -65,11 +65,6 @@ HKEY PredefinedKey(const std::wstring& root, std::wstring& prefix) {
     throw std::runtime_error("not a registry root: " + Utf8(root));
 }
 
-std::wstring Upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
 void ReadTree(HKEY key, RegistryTree& tree, const std::string& where) {
     DWORD subkeys = 0, maxSubkey = 0, valueCount = 0, maxValueName = 0, maxData = 0;
     LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &valueCount,
@@ -175,7 +170,7 @@ OrderedJson TreeJson(const RegistryTree& tree, bool sorted) {
     std::vector<const RegistryTree*> subkeys;
     for (const RegistryTree& subkey : tree.subkeys) subkeys.push_back(&subkey);
     if (sorted) {
-        auto byName = [](const auto* a, const auto* b) { return Upper(a->name) < Upper(b->name); };
+        auto byName = [](const auto* a, const auto* b) { return Folded(a->name) < Folded(b->name); };
         std::sort(values.begin(), values.end(), byName);
         std::sort(subkeys.begin(), subkeys.end(), byName);
     }

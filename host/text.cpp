@@ -65,6 +65,17 @@ std::string SystemMessage(DWORD code) {
     return Utf8(text);
 }
 
+std::wstring Folded(const std::wstring& text) {
+    if (text.empty()) return text;
+    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), nullptr,
+                             0, nullptr, nullptr, 0);
+    if (size <= 0) return text;
+    std::wstring folded(static_cast<size_t>(size), L'\0');
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), folded.data(), size,
+                  nullptr, nullptr, 0);
+    return folded;
+}
+
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;

@@ -22,6 +22,9 @@ std::optional<unsigned long> ParseHex32(const std::string& text);
 // none.
 std::string SystemMessage(DWORD code);
 
+// The text in upper case, as the registry and the file system compare names without regard to case.
+std::wstring Folded(const std::wstring& text);
+
 // Ordinal comparison without regard to case, as the registry compares names.
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
 
