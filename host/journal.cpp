@@ -17,12 +17,6 @@ namespace {
     throw JournalError("journal " + Utf8(path) + ": " + what + " (error " + std::to_string(error) + ")");
 }
 
-// Creates every missing folder on the way to the file.
-void CreateFoldersFor(const std::wstring& file) {
-    for (size_t at = file.find_first_of(L"\\/", 3); at != std::wstring::npos; at = file.find_first_of(L"\\/", at + 1))
-        CreateDirectoryW(file.substr(0, at).c_str(), nullptr);
-}
-
 std::vector<std::string> Strings(const OrderedJson& json) {
     std::vector<std::string> list;
     for (const auto& text : json) list.push_back(text.get<std::string>());
@@ -133,7 +127,8 @@ std::vector<JournalEntry> ReadJournal(const std::wstring& path) {
 }
 
 JournalWriter::JournalWriter(const std::wstring& path) : path_(path) {
-    CreateFoldersFor(path);
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) CreateFolders(path.substr(0, slash));
     file_ = FileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) Fail(path, "cannot be opened for writing (another zvscan may be repairing)", GetLastError());
@@ -191,7 +186,6 @@ JournaledRepair RepairWithJournal(JournalWriter& journal, IZVAutorunItemEx* item
         for (const Target& target : *targets) {
             before.push_back(Capture(WidenToFirstMissing(target)));
             if (before.back().exists && target.kind == TargetKind::File) {
-                CreateFoldersFor(quarantine + L"\\");
                 size_t slash = target.path.find_last_of(L"\\/");
                 Quarantine(before.back(), quarantine, target.path.substr(slash == std::wstring::npos ? 0 : slash + 1));
             }

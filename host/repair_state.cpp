@@ -319,9 +319,15 @@ TargetState Capture(const Target& target) {
     return state;
 }
 
+void CreateFolders(const std::wstring& folder) {
+    for (size_t at = folder.find_first_of(L"\\/", 3); at != std::wstring::npos; at = folder.find_first_of(L"\\/", at + 1))
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+}
+
 void Quarantine(TargetState& state, const std::wstring& folder, const std::wstring& name) {
     if (state.target.kind != TargetKind::File || !state.exists) return;
-    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateFolders(folder);
     std::wstring copy = folder + L"\\" + name;
     if (!CopyFileW(state.target.path.c_str(), copy.c_str(), TRUE))
         Fail("cannot copy " + Utf8(state.target.path) + " to " + Utf8(copy), static_cast<LONG>(GetLastError()));

@@ -58,7 +58,9 @@ Target WidenToFirstMissing(const Target& target);
 
 // Throws std::runtime_error naming the key or file when it cannot be read.
 TargetState Capture(const Target& target);
-// Copies a captured file into folder (named after its entry and position), checks the copy.
+// Creates the folder and every missing folder above it.
+void CreateFolders(const std::wstring& folder);
+// Copies a captured file into folder, creating it, under the given name, and checks the copy.
 void Quarantine(TargetState& state, const std::wstring& folder, const std::wstring& name);
 // Puts the captured state back; throws std::runtime_error on a failure.
 void Restore(const TargetState& state);
