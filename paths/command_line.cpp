@@ -3,8 +3,10 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 #include "diag/debug_log.h"
 #include "paths/path_primitives.h"
@@ -31,33 +33,43 @@ const std::wstring& FirstFile(const FileList& files) {
     return files.empty() ? kNone : files.front();
 }
 
+// How much of a text the log shows.
+int LoggedLength(std::wstring_view text) { return static_cast<int>(std::min<size_t>(text.size(), kLoggedTextChars)); }
+
 // One resolution of a text, with the host rules it runs, under its budget: every file test, the
 // nesting of host rules and the files listed are counted, and the first step past a limit cuts the
 // resolution. What was listed before stays; nothing more is tested, searched or counted.
+// The texts it steps through are views into the text it was given; what it tests is built in the
+// context's buffers.
 class Resolution {
 public:
-    Resolution(CAutorunContext& context, const std::wstring& text, FileList& files, const DirectoryList* extraDirs)
-        : context_(context), text_(text), files_(files), extraDirs_(extraDirs) {}
+    Resolution(CAutorunContext& context, std::wstring_view text, std::wstring_view entry, FileList& files,
+               const DirectoryList* extraDirs)
+        : context_(context), buffers_(context.Buffers()), text_(text), entry_(entry), files_(files),
+          extraDirs_(extraDirs) {}
 
-    int CommandLine(const std::wstring& text);
-    int CommandLineCore(const std::wstring& text);
-    int CommaList(const std::wstring& text);
-    bool Candidate(const std::wstring& text);
-    int HostArguments(const std::wstring& arguments, const std::wstring& hostPath);
+    int CommandLine(std::wstring_view text);
+    int CommandLineCore(std::wstring_view text);
+    int CommaList(std::wstring_view text);
+    bool Candidate(std::wstring_view text);
+    int HostArguments(std::wstring_view arguments, std::wstring_view hostPath);
     bool SearchDirectories(std::wstring& candidate);
     bool SearchExtensions(std::wstring& candidate);
     bool FileExists(const std::wstring& path);
 
 private:
-    int RunDll32Rule(std::wstring arguments);
-    int RegSvr32Rule(const std::wstring& arguments);
-    int CmdRule(const std::wstring& arguments);
-    int HostRule(const std::wstring& host, const std::wstring& arguments);
+    const std::wstring* FindFile(const std::wstring& candidate);
+    int RunDll32Rule(std::wstring_view arguments);
+    int RegSvr32Rule(std::wstring_view arguments);
+    int CmdRule(std::wstring_view arguments);
+    int HostRule(std::wstring_view host, std::wstring_view arguments);
     void AddFile(const std::wstring& path);
     void Cut();
 
     CAutorunContext& context_;
-    const std::wstring& text_;
+    ResolutionBuffers& buffers_;
+    std::wstring_view text_;
+    std::wstring_view entry_;
     FileList& files_;
     const DirectoryList* extraDirs_;
     ULONG tests_ = 0;
@@ -70,8 +82,10 @@ void Resolution::Cut() {
     if (cut_) return;
     cut_ = true;
     LogDebug(kLogDebug,
-             L"[zavel] resolution cut at its budget (%lu file tests, %lu files listed, host rules %lu deep): %.*s\r\n",
-             tests_, filesListed_, hostRuleDepth_, kLoggedTextChars, text_.c_str());
+             L"[zavel] resolution cut at its budget (%lu file tests, %lu files listed, host rules %lu deep)%s%.*s: "
+             L"%.*s\r\n",
+             tests_, filesListed_, hostRuleDepth_, entry_.empty() ? L"" : L" for ", LoggedLength(entry_),
+             entry_.data(), LoggedLength(text_), text_.data());
 }
 
 bool Resolution::FileExists(const std::wstring& path) {
@@ -90,18 +104,16 @@ void Resolution::AddFile(const std::wstring& path) {
     AddResolvedFile(files_, path);
 }
 
-int Resolution::RunDll32Rule(std::wstring arguments) {
-    TrimWhiteSpace(arguments);
-    for (size_t comma = arguments.find(L','); comma != std::wstring::npos && !cut_;
+int Resolution::RunDll32Rule(std::wstring_view arguments) {
+    arguments = WithoutWhiteSpace(arguments);
+    for (size_t comma = arguments.find(L','); comma != std::wstring_view::npos && !cut_;
          comma = arguments.find(L',', comma + 1)) {
-        std::wstring library = arguments.substr(0, comma);
-        TrimAndUnquote(library);
-        if (Candidate(library)) return 1;
+        if (Candidate(WithoutWhiteSpaceAndQuotes(arguments.substr(0, comma)))) return 1;
     }
     return 0;
 }
 
-int Resolution::RegSvr32Rule(const std::wstring& arguments) {
+int Resolution::RegSvr32Rule(std::wstring_view arguments) {
     size_t i = 0;
     while (i < arguments.size() && arguments[i] == L'/') {
         bool quoted = false;
@@ -113,12 +125,11 @@ int Resolution::RegSvr32Rule(const std::wstring& arguments) {
     return CommandLineCore(arguments.substr(i));
 }
 
-int Resolution::CmdRule(const std::wstring& arguments) {
+int Resolution::CmdRule(std::wstring_view arguments) {
     size_t at = FindNoCase(arguments, L"/k");
-    if (at == std::wstring::npos) at = FindNoCase(arguments, L"/c");
-    if (at == std::wstring::npos) return 0;
-    std::wstring rest = arguments.substr(at + 2);
-    TrimAndUnquote(rest);
+    if (at == std::wstring_view::npos) at = FindNoCase(arguments, L"/c");
+    if (at == std::wstring_view::npos) return 0;
+    std::wstring_view rest = WithoutWhiteSpaceAndQuotes(arguments.substr(at + 2));
     if (rest.empty()) return 0;
     return Candidate(rest) ? 1 : 0;
 }
@@ -144,8 +155,9 @@ bool Resolution::SearchExtensions(std::wstring& candidate) {
 bool Resolution::SearchDirectories(std::wstring& candidate) {
     if (candidate.empty() || cut_) return false;
     context_.Count(ZV_COUNT_DIRECTORY_SEARCHES);
+    std::wstring& path = buffers_.path;
     auto tryDirectory = [&](const std::wstring& directory) {
-        std::wstring path = directory;
+        path = directory;
         CombinePath(path, candidate.c_str());
         if (FileExists(path) || SearchExtensions(path)) {
             candidate = path;
@@ -161,39 +173,40 @@ bool Resolution::SearchDirectories(std::wstring& candidate) {
     return false;
 }
 
-bool Resolution::Candidate(const std::wstring& text) {
+// The file the candidate names as it stands, or null; the file is in the candidate or in the
+// probe buffer.
+const std::wstring* Resolution::FindFile(const std::wstring& candidate) {
+    std::wstring& probe = buffers_.probe;
+    bool absolute = candidate[0] == L'\\' || (candidate.size() > 1 && candidate[1] == L':');
+    if (!absolute) {
+        probe = candidate;
+        return SearchDirectories(probe) ? &probe : nullptr;
+    }
+    // An unquoted path with arguments: the text up to the first space after a dot.
+    size_t dot = candidate.find(L'.');
+    size_t space = dot != std::wstring::npos && dot + 1 < candidate.size() ? candidate.find(L' ', dot + 1)
+                                                                           : std::wstring::npos;
+    if (space != std::wstring::npos) {
+        probe.assign(WithoutWhiteSpaceAndQuotes(std::wstring_view(candidate).substr(0, space)));
+        if (FileExists(probe)) return &probe;
+    }
+    if (FileExists(candidate)) return &candidate;
+    probe = candidate;
+    return SearchExtensions(probe) ? &probe : nullptr;
+}
+
+bool Resolution::Candidate(std::wstring_view text) {
     if (text.empty() || cut_) return false;
     context_.Count(ZV_COUNT_CANDIDATES);
-    std::wstring candidate = text;
-    TrimWhiteSpace(candidate);
+    std::wstring& candidate = buffers_.candidate;
+    candidate.assign(WithoutWhiteSpace(text));
     ExpandLeadingEnvironment(candidate);
     RewriteSystemPrefix(candidate);
     size_t previousLength = candidate.size();
     for (;;) {
         if (candidate.empty()) return false;
-        std::wstring found;
-        bool absolute = candidate[0] == L'\\' || (candidate.size() > 1 && candidate[1] == L':');
-        if (absolute) {
-            // An unquoted path with arguments: the text up to the first space after a dot.
-            size_t dot = candidate.find(L'.');
-            size_t space = dot != std::wstring::npos && dot + 1 < candidate.size() ? candidate.find(L' ', dot + 1)
-                                                                                   : std::wstring::npos;
-            if (space != std::wstring::npos) {
-                std::wstring prefix = candidate.substr(0, space);
-                TrimAndUnquote(prefix);
-                if (FileExists(prefix)) found = prefix;
-            }
-            if (found.empty() && FileExists(candidate)) found = candidate;
-            if (found.empty()) {
-                std::wstring extended = candidate;
-                if (SearchExtensions(extended)) found = extended;
-            }
-        } else {
-            std::wstring searched = candidate;
-            if (SearchDirectories(searched)) found = searched;
-        }
-        if (!found.empty()) {
-            AddFile(found);
+        if (const std::wstring* found = FindFile(candidate)) {
+            AddFile(*found);
             return !cut_;
         }
         if (cut_) return false;
@@ -208,7 +221,7 @@ bool Resolution::Candidate(const std::wstring& text) {
     }
 }
 
-int Resolution::HostArguments(const std::wstring& arguments, const std::wstring& hostPath) {
+int Resolution::HostArguments(std::wstring_view arguments, std::wstring_view hostPath) {
     if (arguments.empty() || hostPath.empty() || cut_) return 0;
     // A command line that regsvr32 or runassvr resolves again may start with a host again, and
     // every level takes stack.
@@ -217,12 +230,13 @@ int Resolution::HostArguments(const std::wstring& arguments, const std::wstring&
         return 0;
     }
     ++hostRuleDepth_;
-    int result = HostRule(FileNameOf(hostPath), arguments);
+    int result = HostRule(hostPath.substr(FindFileName(hostPath)), arguments);
     --hostRuleDepth_;
     return result;
 }
 
-int Resolution::HostRule(const std::wstring& host, const std::wstring& arguments) {
+// The host's name is read before its rule lists a file, which may move the list's first entry.
+int Resolution::HostRule(std::wstring_view host, std::wstring_view arguments) {
     if (EqualsNoCase(host, L"rundll32.exe")) return RunDll32Rule(arguments);
     if (EqualsNoCase(host, L"regsvr32.exe")) return RegSvr32Rule(arguments);
     if (EqualsNoCase(host, L"cmd.exe")) return CmdRule(arguments);
@@ -230,22 +244,23 @@ int Resolution::HostRule(const std::wstring& host, const std::wstring& arguments
     return 0;
 }
 
-int Resolution::CommandLineCore(const std::wstring& text) {
+int Resolution::CommandLineCore(std::wstring_view text) {
     if (text.empty() || cut_) return 0;
     context_.Count(ZV_COUNT_COMMAND_LINES);
 
     if (text[0] == L'"') {
         size_t close = text.find(L'"', 1);
-        if (close == std::wstring::npos || close == 1) return 0;
+        if (close == std::wstring_view::npos || close == 1) return 0;
         if (!Candidate(text.substr(1, close - 1))) return 0;
         HostArguments(text.substr(close + 1), FirstFile(files_));
         return 1;
     }
 
     size_t tokenStart = text.find_first_not_of(L' ');
-    size_t tokenEnd = tokenStart == std::wstring::npos ? text.size() : text.find(L' ', tokenStart);
-    if (tokenEnd == std::wstring::npos) tokenEnd = text.size();
-    std::wstring token = tokenStart == std::wstring::npos ? std::wstring() : text.substr(tokenStart, tokenEnd - tokenStart);
+    size_t tokenEnd = tokenStart == std::wstring_view::npos ? text.size() : text.find(L' ', tokenStart);
+    if (tokenEnd == std::wstring_view::npos) tokenEnd = text.size();
+    std::wstring_view token =
+        tokenStart == std::wstring_view::npos ? std::wstring_view() : text.substr(tokenStart, tokenEnd - tokenStart);
     size_t argumentsStart = tokenEnd < text.size() ? tokenEnd + 1 : text.size();
     if (!token.empty() && IsHostProgramName(token) && Candidate(token)) {
         HostArguments(text.substr(argumentsStart), FirstFile(files_));
@@ -266,32 +281,28 @@ int Resolution::CommandLineCore(const std::wstring& text) {
             if (!IsHostProgramName(FirstFile(files_))) break;
         }
         size_t delimiter = text.find_first_of(kDelimiters, cursor);
-        if (delimiter == std::wstring::npos) break;
+        if (delimiter == std::wstring_view::npos) break;
         cursor = delimiter + 1;
     }
     return result;
 }
 
-int Resolution::CommandLine(const std::wstring& text) {
+int Resolution::CommandLine(std::wstring_view text) {
     if (text.empty() || cut_) return 0;
     context_.Count(ZV_COUNT_COMMAND_LINES);
     return CommandLineCore(text);
 }
 
-int Resolution::CommaList(const std::wstring& text) {
+int Resolution::CommaList(std::wstring_view text) {
     if (text.empty()) return 0;
     context_.Count(ZV_COUNT_FILE_LISTS);
     int result = 0;
     size_t start = 0;
     while (start <= text.size() && !cut_) {
         size_t comma = text.find(L',', start);
-        size_t end = comma == std::wstring::npos ? text.size() : comma;
-        if (end > start) {
-            std::wstring piece = text.substr(start, end - start);
-            TrimAndUnquote(piece);
-            if (Candidate(piece)) result = 1;
-        }
-        if (comma == std::wstring::npos) break;
+        size_t end = comma == std::wstring_view::npos ? text.size() : comma;
+        if (end > start && Candidate(WithoutWhiteSpaceAndQuotes(text.substr(start, end - start)))) result = 1;
+        if (comma == std::wstring_view::npos) break;
         start = comma + 1;
     }
     return result;
@@ -306,9 +317,9 @@ bool FileExists(CAutorunContext& context, const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_DIRECTORY;
 }
 
-bool IsHostProgramName(const std::wstring& path) {
+bool IsHostProgramName(std::wstring_view path) {
     if (path.empty()) return false;
-    std::wstring name = FileNameOf(path);
+    std::wstring_view name = path.substr(FindFileName(path));
     for (const wchar_t* host : kHostProgramNames)
         if (EqualsNoCase(name, host)) return true;
     return false;
@@ -336,50 +347,52 @@ HRESULT GetShortcutTarget(const std::wstring& shortcutPath, std::wstring& target
     return S_OK;
 }
 
-void AddResolvedFile(FileList& files, const std::wstring& path) {
+void AddResolvedFile(FileList& files, std::wstring path) {
     if (path.empty()) return;
-    std::wstring entry = path;
-    if (EqualsNoCase(ExtensionOf(path), L".lnk")) {
+    if (EqualsNoCase(std::wstring_view(path).substr(FindExtension(path)), L".lnk")) {
         std::wstring target;
-        if (SUCCEEDED(GetShortcutTarget(path, target))) entry = target;
+        if (SUCCEEDED(GetShortcutTarget(path, target))) path = std::move(target);
     }
     for (const auto& existing : files)
-        if (_wcsicmp(existing.c_str(), entry.c_str()) == 0) return;
-    files.push_back(entry);
+        if (_wcsicmp(existing.c_str(), path.c_str()) == 0) return;
+    files.push_back(std::move(path));
 }
 
+// The searches change the candidate they are given: a cut logs it as it was.
 bool SearchExtensions(CAutorunContext& context, std::wstring& candidate) {
     FileList unused;
-    return Resolution(context, candidate, unused, nullptr).SearchExtensions(candidate);
+    const std::wstring text = candidate;
+    return Resolution(context, text, {}, unused, nullptr).SearchExtensions(candidate);
 }
 
 bool SearchDirectories(CAutorunContext& context, std::wstring& candidate, const DirectoryList* extraDirs) {
     FileList unused;
-    return Resolution(context, candidate, unused, extraDirs).SearchDirectories(candidate);
+    const std::wstring text = candidate;
+    return Resolution(context, text, {}, unused, extraDirs).SearchDirectories(candidate);
 }
 
-bool ResolveCandidate(CAutorunContext& context, const std::wstring& text, FileList& files,
+bool ResolveCandidate(CAutorunContext& context, std::wstring_view text, FileList& files,
                       const DirectoryList* extraDirs) {
-    return Resolution(context, text, files, extraDirs).Candidate(text);
+    return Resolution(context, text, {}, files, extraDirs).Candidate(text);
 }
 
-int ResolveHostArguments(CAutorunContext& context, const std::wstring& arguments, const std::wstring& hostPath,
+int ResolveHostArguments(CAutorunContext& context, std::wstring_view arguments, std::wstring_view hostPath,
                          FileList& files, const DirectoryList* extraDirs) {
-    return Resolution(context, arguments, files, extraDirs).HostArguments(arguments, hostPath);
+    return Resolution(context, arguments, {}, files, extraDirs).HostArguments(arguments, hostPath);
 }
 
-int ResolveCommandLineCore(CAutorunContext& context, const std::wstring& text, FileList& files,
+int ResolveCommandLineCore(CAutorunContext& context, std::wstring_view text, FileList& files,
                            const DirectoryList* extraDirs) {
-    return Resolution(context, text, files, extraDirs).CommandLineCore(text);
+    return Resolution(context, text, {}, files, extraDirs).CommandLineCore(text);
 }
 
-int ResolveCommandLine(CAutorunContext& context, const std::wstring& text, FileList& files,
-                       const DirectoryList* extraDirs) {
-    return Resolution(context, text, files, extraDirs).CommandLine(text);
+int ResolveCommandLine(CAutorunContext& context, std::wstring_view text, FileList& files,
+                       const DirectoryList* extraDirs, std::wstring_view entry) {
+    return Resolution(context, text, entry, files, extraDirs).CommandLine(text);
 }
 
-int ResolveFileList(CAutorunContext& context, const std::wstring& text, FileList& files) {
-    return Resolution(context, text, files, nullptr).CommaList(text);
+int ResolveFileList(CAutorunContext& context, std::wstring_view text, FileList& files, std::wstring_view entry) {
+    return Resolution(context, text, entry, files, nullptr).CommaList(text);
 }
 
 }  // namespace Tessel

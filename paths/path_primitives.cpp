@@ -13,8 +13,14 @@ namespace Tessel {
 
 namespace {
 
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+bool StartsWith(std::wstring_view text, const wchar_t* prefix) {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// Cuts text down to kept, a part of it.
+void Keep(std::wstring& text, std::wstring_view kept) {
+    size_t start = kept.data() - text.data();
+    text.erase(start + kept.size()).erase(0, start);
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -39,17 +45,33 @@ HRESULT ConvertPath(std::wstring& path, Convert convert) {
 
 }  // namespace
 
-bool EqualsNoCase(const std::wstring& a, const wchar_t* b) { return _wcsicmp(a.c_str(), b) == 0; }
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-    return _wcsnicmp(text.c_str(), prefix, std::wcslen(prefix)) == 0;
+bool EqualsNoCase(std::wstring_view a, const wchar_t* b) {
+    size_t length = std::wcslen(b);
+    return StartsWithNoCase(a, b) && (a.size() == length || a[length] == L'\0');
 }
 
-size_t FindNoCase(const std::wstring& text, const wchar_t* what) {
+bool StartsWithNoCase(std::wstring_view text, const wchar_t* prefix) {
+    size_t length = std::wcslen(prefix);
+    return text.size() >= length && _wcsnicmp(text.data(), prefix, length) == 0;
+}
+
+size_t FindNoCase(std::wstring_view text, const wchar_t* what) {
     size_t length = std::wcslen(what);
     for (size_t i = 0; i + length <= text.size(); ++i)
-        if (_wcsnicmp(text.c_str() + i, what, length) == 0) return i;
+        if (_wcsnicmp(text.data() + i, what, length) == 0) return i;
     return std::wstring::npos;
+}
+
+std::wstring_view WithoutWhiteSpace(std::wstring_view text) {
+    while (!text.empty() && std::iswspace(text.back())) text.remove_suffix(1);
+    while (!text.empty() && std::iswspace(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+std::wstring_view WithoutWhiteSpaceAndQuotes(std::wstring_view text) {
+    text = WithoutWhiteSpace(text);
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') text = text.substr(1, text.size() - 2);
+    return text;
 }
 
 void TrimTrailingWhiteSpace(std::wstring& text) {
@@ -58,17 +80,9 @@ void TrimTrailingWhiteSpace(std::wstring& text) {
     text.erase(end);
 }
 
-void TrimWhiteSpace(std::wstring& text) {
-    TrimTrailingWhiteSpace(text);
-    size_t start = 0;
-    while (start < text.size() && std::iswspace(text[start])) ++start;
-    text.erase(0, start);
-}
+void TrimWhiteSpace(std::wstring& text) { Keep(text, WithoutWhiteSpace(text)); }
 
-void TrimAndUnquote(std::wstring& text) {
-    TrimWhiteSpace(text);
-    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') text = text.substr(1, text.size() - 2);
-}
+void TrimAndUnquote(std::wstring& text) { Keep(text, WithoutWhiteSpaceAndQuotes(text)); }
 
 bool ExpandLeadingEnvironment(std::wstring& text) {
     if (text.empty() || text[0] != L'%') return false;
@@ -107,19 +121,19 @@ bool RewriteSystemPrefix(std::wstring& text) {
            ReplacePrefixWithFolder(text, L"\\SystemRoot\\", CSIDL_WINDOWS) || StripDosDevicesPrefix(text);
 }
 
-bool IsUncPath(const std::wstring& path) {
+bool IsUncPath(std::wstring_view path) {
     if (path.empty()) return false;
-    if (StartsWith(path, L"\\\\?\\")) return _wcsnicmp(path.c_str() + 4, L"UNC\\", 4) == 0;
+    if (StartsWith(path, L"\\\\?\\")) return StartsWithNoCase(path.substr(4), L"UNC\\");
     return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\' && (path.size() < 3 || path[2] != L'?');
 }
 
-size_t SkipLongPathPrefix(const std::wstring& path) {
+size_t SkipLongPathPrefix(std::wstring_view path) {
     if (path.empty()) return 0;
-    if (StartsWith(path, L"\\\\?\\")) return _wcsnicmp(path.c_str() + 4, L"UNC\\", 4) == 0 ? 8 : 4;
+    if (StartsWith(path, L"\\\\?\\")) return StartsWithNoCase(path.substr(4), L"UNC\\") ? 8 : 4;
     return IsUncPath(path) ? 2 : 0;
 }
 
-size_t FindFileName(const std::wstring& path) {
+size_t FindFileName(std::wstring_view path) {
     if (path == L"\\\\") return 0;
     size_t result = SkipLongPathPrefix(path);
     for (size_t i = result; i < path.size(); ++i) {
@@ -130,7 +144,7 @@ size_t FindFileName(const std::wstring& path) {
     return result;
 }
 
-size_t FindExtension(const std::wstring& path) {
+size_t FindExtension(std::wstring_view path) {
     size_t dot = path.size();
     for (size_t i = 0; i < path.size(); ++i) {
         if (path[i] == L'.') dot = i;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "paths/known_host_programs.h"
 
@@ -20,6 +21,9 @@ void TrimWhiteSpace(std::wstring& text);
 void TrimTrailingWhiteSpace(std::wstring& text);
 // Trims both ends, then removes one pair of enclosing double quotes.
 void TrimAndUnquote(std::wstring& text);
+// The part of a text that TrimWhiteSpace, and TrimAndUnquote, keep.
+std::wstring_view WithoutWhiteSpace(std::wstring_view text);
+std::wstring_view WithoutWhiteSpaceAndQuotes(std::wstring_view text);
 
 // Expands environment references only when the text starts with '%'.
 bool ExpandLeadingEnvironment(std::wstring& text);
@@ -31,12 +35,12 @@ bool StripDosDevicesPrefix(std::wstring& text);
 bool RewriteSystemPrefix(std::wstring& text);
 
 // Where the ordinary path begins after "\\?\", "\\?\UNC\" or the two backslashes of a UNC path.
-size_t SkipLongPathPrefix(const std::wstring& path);
-bool IsUncPath(const std::wstring& path);
+size_t SkipLongPathPrefix(std::wstring_view path);
+bool IsUncPath(std::wstring_view path);
 // Position of the file-name part; trailing separators do not start a name.
-size_t FindFileName(const std::wstring& path);
+size_t FindFileName(std::wstring_view path);
 // Position of the extension's '.', or path.size() when the last component has none.
-size_t FindExtension(const std::wstring& path);
+size_t FindExtension(std::wstring_view path);
 inline std::wstring FileNameOf(const std::wstring& path) { return path.substr(FindFileName(path)); }
 inline std::wstring ExtensionOf(const std::wstring& path) { return path.substr(FindExtension(path)); }
 
@@ -52,10 +56,11 @@ void ToLongPathForm(std::wstring& path);
 // S_OK with the matching row when the path names one of the system's host programs, else E_FAIL.
 HRESULT IsKnownHostProgram(const std::wstring& path, const KnownHostProgram** row);
 
-// Case-insensitive comparisons of the C runtime (_wcsicmp, _wcsnicmp).
-bool EqualsNoCase(const std::wstring& a, const wchar_t* b);
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix);
+// Case-insensitive comparisons of the C runtime (_wcsicmp, _wcsnicmp); a NUL ends a text, as it
+// ends a C string.
+bool EqualsNoCase(std::wstring_view a, const wchar_t* b);
+bool StartsWithNoCase(std::wstring_view text, const wchar_t* prefix);
 // Position of the first occurrence of what in text in any letter case, or npos.
-size_t FindNoCase(const std::wstring& text, const wchar_t* what);
+size_t FindNoCase(std::wstring_view text, const wchar_t* what);
 
 }  // namespace Tessel

@@ -27,11 +27,13 @@ platform::ComPtr<QComObject<Item>> NewItem(const CAutorunContext& context, const
 // Counted only: nothing depends on the outcome.
 void ProbeUnresolvedText(CAutorunContext& context, const std::wstring& text) { FileExists(context, text); }
 
-// The first file a text resolves to, into field; probed when nothing is found and probe is set.
-void ResolveFirstFile(CAutorunContext& context, const std::wstring& text, std::wstring& field, bool probe) {
+// The first file a text of the entry at location resolves to, into field; probed when nothing is
+// found and probe is set.
+void ResolveFirstFile(CAutorunContext& context, const std::wstring& location, const std::wstring& text,
+                      std::wstring& field, bool probe) {
     if (text.empty()) return;
     FileList files;
-    ResolveCommandLine(context, text, files, nullptr);
+    ResolveCommandLine(context, text, files, nullptr, location);
     if (!files.empty()) field = std::move(files.front());
     else if (probe) ProbeUnresolvedText(context, text);
 }
@@ -46,12 +48,13 @@ void AddRegItem(CAutorunContext& context, const LocationRow* row, HKEY root, LPC
     if (!item) return;
     const std::wstring &path = item->KeyPath(), &name = item->ValueName(), &data = item->ValueData();
     item->SetLocation(BuildRegistryLocation(context, root, path, name));
+    const std::wstring& entry = item->Location();
     int found = 0;
     switch (resolution) {
-        case RegResolution::FileList: found = ResolveFileList(context, data, item->Files()); break;
-        case RegResolution::Command: found = ResolveCommandLine(context, data, item->Files(), nullptr); break;
+        case RegResolution::FileList: found = ResolveFileList(context, data, item->Files(), entry); break;
+        case RegResolution::Command: found = ResolveCommandLine(context, data, item->Files(), nullptr, entry); break;
         case RegResolution::ValueNameCommand:
-            found = ResolveCommandLine(context, name, item->Files(), nullptr);
+            found = ResolveCommandLine(context, name, item->Files(), nullptr, entry);
             break;
     }
     if (!found && row->flag == 0) ProbeUnresolvedText(context, data);
@@ -79,13 +82,17 @@ void CAutorunContext::AddService(const LocationRow* row, LPCWSTR serviceName, DW
                                  LPCWSTR imagePath, LPCWSTR serviceDll, LPCWSTR, LPCWSTR, LPCWSTR application) {
     auto item = NewItem<CAtrunItem_Service>(*this, row, serviceType);
     if (!item) return;
-    std::wstring location = L"HKLM\\System\\CurrentControlSet\\Services\\";
-    if (serviceName) location += serviceName;
+    const std::wstring_view servicesKey = L"HKLM\\System\\CurrentControlSet\\Services\\";
+    const std::wstring_view name = serviceName ? serviceName : L"";
+    std::wstring location;
+    location.reserve(servicesKey.size() + name.size());
+    location.append(servicesKey).append(name);
     item->SetLocation(std::move(location));
+    const std::wstring& entry = item->Location();
     bool typeKnown = serviceType != 0xFFFFFFFFu;
-    ResolveFirstFile(*this, Text(imagePath), item->imageFile, typeKnown);
-    ResolveFirstFile(*this, Text(serviceDll), item->serviceDllFile, serviceType == SERVICE_WIN32_SHARE_PROCESS);
-    ResolveFirstFile(*this, Text(application), item->applicationFile, typeKnown);
+    ResolveFirstFile(*this, entry, Text(imagePath), item->imageFile, typeKnown);
+    ResolveFirstFile(*this, entry, Text(serviceDll), item->serviceDllFile, serviceType == SERVICE_WIN32_SHARE_PROCESS);
+    ResolveFirstFile(*this, entry, Text(application), item->applicationFile, typeKnown);
     QueueItem(item.Get());
 }
 
@@ -95,7 +102,7 @@ void CAutorunContext::AddScheduledTask(const LocationRow* row, LPCWSTR taskName,
     if (!item) return;
     item->SetLocation(Text(taskName));
     for (const std::wstring& text : {Text(programPath), Text(arguments)}) {
-        int found = text.empty() ? 0 : ResolveCommandLine(*this, text, item->Files(), nullptr);
+        int found = text.empty() ? 0 : ResolveCommandLine(*this, text, item->Files(), nullptr, item->Location());
         if (!found) ProbeUnresolvedText(*this, text);
     }
     QueueItem(item.Get());
@@ -106,7 +113,7 @@ void CAutorunContext::AddStartupFile(const LocationRow* row, LPCWSTR, LPCWSTR fi
     auto item = NewItem<CAtrunItem_StartupFolder>(*this, row, path);
     if (!item) return;
     item->SetLocation(path);
-    if (!EqualsNoCase(ExtensionOf(path), L".lnk")) {
+    if (!EqualsNoCase(std::wstring_view(path).substr(FindExtension(path)), L".lnk")) {
         // Checked directly, whatever the skip-probe flag, and not counted.
         if (!path.empty() && platform::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
             item->Files().push_back(path);
@@ -115,7 +122,7 @@ void CAutorunContext::AddStartupFile(const LocationRow* row, LPCWSTR, LPCWSTR fi
         if (FAILED(GetShortcutTarget(path, target))) {
             item->Files().push_back(path);
         } else {
-            ResolveCommandLine(*this, target, item->Files(), nullptr);
+            ResolveCommandLine(*this, target, item->Files(), nullptr, item->Location());
             if (item->Files().empty()) ProbeUnresolvedText(*this, target);
         }
     }
@@ -131,7 +138,7 @@ void CAutorunContext::AddIniCommand(const LocationRow* row, LPCWSTR iniPath, LPC
     std::wstring directory = path;
     RemoveFileName(directory);
     const DirectoryList extraDirs{directory};
-    int found = ResolveCommandLine(*this, text, item->Files(), &extraDirs);
+    int found = ResolveCommandLine(*this, text, item->Files(), &extraDirs, item->Location());
     if (text.empty() || !found || item->Files().empty()) ProbeUnresolvedText(*this, text);
     QueueItem(item.Get());
 }
@@ -143,8 +150,9 @@ void CAutorunContext::AddInputMethod(const LocationRow* row, DWORD preloadIndex,
     wchar_t index[16];
     std::swprintf(index, 16, L"[%lu]", static_cast<unsigned long>(preloadIndex));
     item->SetLocation(std::wstring(L"HKCU\\Keyboard Layout\\Preload\\") + index);
-    ResolveFirstFile(*this, Text(imeFile), item->imeFile, true);
-    ResolveFirstFile(*this, Text(layoutFile), item->layoutFile, true);
+    const std::wstring& entry = item->Location();
+    ResolveFirstFile(*this, entry, Text(imeFile), item->imeFile, true);
+    ResolveFirstFile(*this, entry, Text(layoutFile), item->layoutFile, true);
     QueueItem(item.Get());
 }
 
@@ -154,7 +162,7 @@ void CAutorunContext::AddShellCommand(const LocationRow* row, LPCWSTR progId, LP
     auto item = NewItem<CAtrunItem_ShlCmd>(*this, row, Text(progId));
     if (!item) return;
     item->SetLocation(Text(row->subkey) + L" " + Text(row->keyPath));
-    int found = ResolveCommandLine(*this, text, item->Files(), nullptr);
+    int found = ResolveCommandLine(*this, text, item->Files(), nullptr, item->Location());
     if (!found && row->flag == 0) ProbeUnresolvedText(*this, text);
     QueueItem(item.Get());
 }

@@ -30,6 +30,7 @@ public:
     void* InterfaceFor(REFIID riid);
 
     const LocationRow& Row() const { return row_; }
+    const std::wstring& Location() const { return location_; }
     void SetLocation(std::wstring location) { location_ = std::move(location); }
     std::vector<std::wstring>& Files() { return files_; }
 

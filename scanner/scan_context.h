@@ -19,6 +19,14 @@ struct UserHive {
     std::wstring name;
 };
 
+// Working texts of command-line resolution, kept by the context so that every line of every scan
+// reuses their capacity instead of allocating its own.
+struct ResolutionBuffers {
+    std::wstring candidate;  // the text cut back at its delimiters
+    std::wstring probe;      // a path tested for it: its prefix, itself with an extension, a search result
+    std::wstring path;       // a search directory joined with it
+};
+
 class CAutorunContext final : public IAutorunContext {
 public:
     CAutorunContext();
@@ -42,6 +50,8 @@ public:
     const std::vector<std::shared_ptr<const UserHive>>& UserHives() const { return userHives_; }
     // The opened hive behind a handle, or null for any other key.
     std::shared_ptr<const UserHive> FindUserHive(HKEY key) const;
+
+    ResolutionBuffers& Buffers() { return resolutionBuffers_; }
 
     // Resolution counters, kinds 1 to 6; other kinds read 0 and are not counted.
     ULONG Counter(ULONG kind) const { return kind >= 1 && kind <= counters_.size() ? counters_[kind - 1] : 0; }
@@ -82,6 +92,7 @@ private:
     // In HKEY_USERS order, which is the order of the per-user fan-out.
     std::vector<std::shared_ptr<const UserHive>> userHives_;
     std::array<ULONG, 6> counters_{};
+    ResolutionBuffers resolutionBuffers_;
 };
 
 }  // namespace Tessel
