@@ -382,7 +382,7 @@ TEST_P(SimulatedCommandLineTest, HostileLinesStayWithinTheBudget) {
 }
 
 // A resolution cut at a limit keeps the files it listed, counts exactly the probes it made, and
-// names its text in the debug log; the next line has a budget of its own.
+// names its text, and the location of its item, in the debug log; the next line has a budget of its own.
 TEST_P(SimulatedCommandLineTest, ACutResolutionKeepsItsFilesAndIsLogged) {
     auto* sim = machine.Sim();
     const std::wstring settings = L"C:\\host\\zv.local.ini";
@@ -409,14 +409,22 @@ TEST_P(SimulatedCommandLineTest, ACutResolutionKeepsItsFilesAndIsLogged) {
     EXPECT_EQ(context->Counter(ZV_COUNT_FILE_PROBES), Tessel::kResolutionTestBudget);
     ASSERT_EQ(cutLines().size(), 1u);
     EXPECT_NE(cutLines()[0].find(commas.substr(0, 260)), std::wstring::npos) << cutLines()[0];
+    // The line of an item names the item's location as well.
+    Tessel::LocationRow row{};
+    context->AddRegCommandValue(&row, HKEY_LOCAL_MACHINE, L"Software\\Run", L"Hostile", commas.c_str());
+    context->EmptyQueue();
+    ASSERT_EQ(cutLines().size(), 2u);
+    EXPECT_NE(cutLines()[1].find(L") for HKEY_LOCAL_MACHINE\\Software\\Run\\[Hostile]: " + commas.substr(0, 260)),
+              std::wstring::npos)
+        << cutLines()[1];
     Reset(0);
     EXPECT_EQ(Resolve(L"notepad"), FileList{kSystem32 + L"notepad.exe"});
 
     std::wstring nested;
     for (int i = 0; i < 1000; ++i) nested += L"regsvr32 ";
     EXPECT_EQ(Resolve(nested), FileList{kSystem32 + L"regsvr32.exe"});
-    ASSERT_EQ(cutLines().size(), 2u);
-    EXPECT_NE(cutLines()[1].find(L"host rules 8 deep"), std::wstring::npos) << cutLines()[1];
+    ASSERT_EQ(cutLines().size(), 3u);
+    EXPECT_NE(cutLines()[2].find(L"host rules 8 deep"), std::wstring::npos) << cutLines()[2];
 
     // With skip-probe every suffix after a host names a file.
     Reset(ZV_SCAN_SKIP_PROBE);
@@ -425,7 +433,7 @@ TEST_P(SimulatedCommandLineTest, ACutResolutionKeepsItsFilesAndIsLogged) {
     FileList files = Resolve(spread);
     ASSERT_EQ(files.size(), Tessel::kResolutionFileLimit);
     EXPECT_EQ(files[0], L"C:\\Program Files\\rundll32.exe");
-    EXPECT_EQ(cutLines().size(), 3u);
+    EXPECT_EQ(cutLines().size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, SimulatedCommandLineTest, ::testing::Values(MachineKind::Simulated),
