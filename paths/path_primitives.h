@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "paths/known_host_programs.h"
+#include "zvhostprograms.h"
 
 namespace Tessel {
 

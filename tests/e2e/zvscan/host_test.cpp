@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli_options.h"
-#include "item_record.h"
-#include "output.h"
-#include "paths/known_host_programs.h"
-#include "repair_report.h"
-#include "text.h"
+#include "commands/cli_options.h"
+#include "repair/repair_report.h"
+#include "report/item_record.h"
+#include "report/output.h"
+#include "win/text.h"
+#include "zvhostprograms.h"
 
 namespace zvscan {
 namespace {

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "cli_options.h"
-#include "diff.h"
-#include "evidence.h"
-#include "journal.h"
-#include "progress.h"
-#include "repair_state.h"
-#include "sha256.h"
-#include "text.h"
-#include "win_handles.h"
+#include "commands/cli_options.h"
+#include "diff/diff.h"
+#include "evidence/evidence.h"
+#include "evidence/sha256.h"
+#include "repair/journal.h"
+#include "repair/repair_state.h"
+#include "report/progress.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace zvscan {
 namespace {

@@ -1,13 +1,13 @@
-#include "journal.h"
+#include "repair/journal.h"
 
 #include <shlobj.h>
 
 #include <algorithm>
 
-#include "evidence.h"
-#include "output.h"
-#include "repair_report.h"
-#include "text.h"
+#include "evidence/evidence.h"
+#include "repair/repair_report.h"
+#include "report/output.h"
+#include "win/text.h"
 
 namespace zvscan {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "evidence.h"
+#include "evidence/evidence.h"
 #include "zvatrun.h"
 
 namespace zvscan {

@@ -1,11 +1,11 @@
-#include "repair_state.h"
+#include "repair/repair_state.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "sha256.h"
-#include "text.h"
-#include "win_handles.h"
+#include "evidence/sha256.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace zvscan {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "item_record.h"
-#include "output.h"
+#include "report/item_record.h"
+#include "report/output.h"
 
 namespace zvscan {
 

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "win/text.h"
 
 #include <cstdio>
 

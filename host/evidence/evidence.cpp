@@ -1,10 +1,10 @@
-#include "evidence.h"
+#include "evidence/evidence.h"
 
 #include <cstdio>
 
-#include "sha256.h"
-#include "text.h"
-#include "win_handles.h"
+#include "evidence/sha256.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace zvscan {
 

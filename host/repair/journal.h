@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "repair_state.h"
-#include "win_handles.h"
+#include "repair/repair_state.h"
+#include "win/handles.h"
 
 namespace zvscan {
 

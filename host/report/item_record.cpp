@@ -1,12 +1,12 @@
-#include "item_record.h"
+#include "report/item_record.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <vector>
 
-#include "text.h"
-#include "win_handles.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace zvscan {
 

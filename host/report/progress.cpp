@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "report/progress.h"
 
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "output.h"
+#include "report/output.h"
 
 namespace zvscan {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "item_record.h"
+#include "report/item_record.h"
 
 namespace zvscan {
 

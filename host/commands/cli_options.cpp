@@ -1,10 +1,10 @@
-#include "cli_options.h"
+#include "commands/cli_options.h"
 
 #include <algorithm>
 
 #include <CLI/CLI.hpp>
 
-#include "text.h"
+#include "win/text.h"
 
 namespace zvscan {
 

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "item_record.h"
+#include "report/item_record.h"
 
 namespace zvscan {
 

@@ -1,11 +1,11 @@
-#include "repair_report.h"
+#include "repair/repair_report.h"
 
 #include <shlobj.h>
 
 #include <vector>
 
-#include "paths/known_host_programs.h"
-#include "text.h"
+#include "win/text.h"
+#include "zvhostprograms.h"
 
 namespace zvscan {
 

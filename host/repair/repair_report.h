@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "item_record.h"
+#include "report/item_record.h"
 
 namespace zvscan {
 

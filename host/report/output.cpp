@@ -1,10 +1,10 @@
-#include "output.h"
+#include "report/output.h"
 
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
-#include "text.h"
+#include "win/text.h"
 
 namespace zvscan {
 

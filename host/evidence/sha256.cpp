@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "evidence/sha256.h"
 
 #include <stdexcept>
 

@@ -1,12 +1,12 @@
-#include "diff.h"
+#include "diff/diff.h"
 
 #include <windows.h>
 
 #include <map>
 
-#include "output.h"
-#include "text.h"
-#include "win_handles.h"
+#include "report/output.h"
+#include "win/handles.h"
+#include "win/text.h"
 
 namespace zvscan {
 

@@ -1,8 +1,8 @@
-#include "scanner_library.h"
+#include "loader/scanner_library.h"
 
 #include <vector>
 
-#include "text.h"
+#include "win/text.h"
 
 namespace zvscan {
 

@@ -1,0 +1,90 @@
+#include "commands/scan_session.h"
+
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+#include "commands/console.h"
+#include "report/progress.h"
+#include "win/text.h"
+
+namespace zvscan {
+
+bool OpenScanner(const Options& options, ScannerLibrary& library, ComRef<IZVAutorunScanner>& scanner) {
+    std::wstring path = options.dllPath.empty() ? ScannerLibrary::DefaultPath() : options.dllPath;
+    if (!library.Load(path)) {
+        Write(stderr, "zvscan: " + library.Error() + "\n");
+        return false;
+    }
+    HRESULT hr = library.CreateScanner(scanner);
+    if (FAILED(hr)) {
+        Write(stderr, "zvscan: cannot create the scanner (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+        return false;
+    }
+    return true;
+}
+
+ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ScanSummary& summary,
+             const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
+    summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
+    auto start = std::chrono::steady_clock::now();
+    ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
+    HRESULT hr = scanner->StartScan(&settings);
+    if (FAILED(hr)) {
+        Write(stderr, "zvscan: the scan failed to start (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+        return ScanEnd::Failed;
+    }
+    ComRef<IZVAutorunItemEx> item;
+    ItemReader reader;
+    EvidenceCache evidence;
+    Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    });
+    unsigned long rows = 0, previousId = 0;
+    while (!Interrupted() && scanner->NextItem(item.Put())) {
+        ItemRecord record = reader.Read(item.Get());
+        summary.scanned = record.index;
+        if (rows == 0 || record.id != previousId) ++rows;
+        previousId = record.id;
+        if (options.evidence) record.evidence = evidence.Of(record.files);
+        std::string row = Hex32(record.id) + " " + Utf8(record.location);
+        visit(std::move(item), std::move(record));
+        ShowProgress(&progress);
+        progress.Update(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                        summary.scanned, rows, row);
+    }
+    ShowProgress(nullptr);
+    progress.End();
+    if (Interrupted()) {
+        Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
+        return ScanEnd::Interrupted;
+    }
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ComRef<IZVAutorunPerformView> view;
+    if (SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(view.Put())))) {
+        for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
+            summary.counters[kind - 1] = view->GetCount(kind);
+    }
+    return ScanEnd::Done;
+}
+
+int ExitCode(ScanEnd end) { return end == ScanEnd::Interrupted ? kExitInterrupted : kExitFailure; }
+
+void CountShown(ScanSummary& summary, const ItemRecord& record, unsigned long& previousId) {
+    if (summary.shown == 0 || record.id != previousId) ++summary.rows;
+    previousId = record.id;
+    ++summary.shown;
+    if (record.repairable) ++summary.repairable;
+}
+
+std::string NoMatchText(const Options& options, unsigned long scanned) {
+    std::string narrowing = DescribeNarrowing(options);
+    if (narrowing.empty()) return "zvscan: the scan found no item\n";
+    std::string text = "zvscan: no item of the " + std::to_string(scanned) + " scanned matched " + narrowing;
+    if (!options.selection.indexes.empty())
+        text += " (positions shift as entries come and go: list again, or select by --key)";
+    return text + "\n";
+}
+
+}  // namespace zvscan
