@@ -16,9 +16,9 @@ const LocationRow kAutorunLocations[kAutorunLocationCount + 1] = {
     {0x10500001, ScanDriveAutorun, RepairDriveAutorun, nullptr, nullptr, nullptr, nullptr, 0, 0},  // 7
     {0x10101001, ScanSingleValue, nullptr, HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control", L"Terminal Server\\Wds\\rdpwd", L"StartupPrograms", 0, 0},  // 8
     {0x10101002, ScanSingleFileListValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"Winlogon", L"AppSetup", 0, 0},  // 9
-    {0x10101003, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Startup", L"Scripts", 0, 0},  // 10
+    {0x10101003, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Startup", L"Script", 0, 0},  // 10
     {0x10101004, ScanNestedSubkeyValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Logon", L"Script", 0, 0},  // 11
-    {0x10101005, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Logon", L"Scripts", 0, 0},  // 12
+    {0x10101005, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Logon", L"Script", 0, 0},  // 12
     {0x10101006, ScanSingleFileListValue, RepairUserinit, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"Winlogon", L"Userinit", 0, 0},  // 13
     {0x10101007, ScanSingleValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"Policies\\System", L"Shell", 0, 0},  // 14
     {0x10101008, ScanSingleValue, RepairShell, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", L"Winlogon", L"Shell", 0, 0},  // 15
@@ -39,8 +39,8 @@ const LocationRow kAutorunLocations[kAutorunLocationCount + 1] = {
     {0x10101017, ScanKeyValues, RepairDeleteValue, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion", L"Runonce", nullptr, 0, 0},  // 30
     {0x10101018, ScanKeyValues, RepairDeleteValue, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion", L"RunonceEx", nullptr, 0, 0},  // 31
     {0x10101019, ScanKeyValues, RepairDeleteValue, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\CurrentVersion", L"Run", nullptr, 0, 0},  // 32
-    {0x1010101A, ScanNestedSubkeyValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Logoff", L"Scripts", 0, 0},  // 33
-    {0x1010101B, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Shutdown", L"Scripts", 0, 0},  // 34
+    {0x1010101A, ScanNestedSubkeyValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Logoff", L"Script", 0, 0},  // 33
+    {0x1010101B, ScanNestedSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts", L"Shutdown", L"Script", 0, 0},  // 34
     {0x10102001, ScanSubkeyClsidValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", L"Protocols\\Filter", L"CLSID", 0, 0},  // 35
     {0x10102002, ScanSubkeyClsidValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", L"Protocols\\Handler", L"CLSID", 0, 0},  // 36
     {0x10102003, ScanSubkeyValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Internet Explorer", L"Desktop\\Components", L"Source", 1, 0},  // 37
@@ -169,8 +169,8 @@ const LocationRow kAutorunLocations[kAutorunLocationCount + 1] = {
     {0x10510010, ScanKeyValues, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft", L"Rpc\\SecurityService", nullptr, 0, 0},  // 160
     {0x10510011, ScanSingleValue, nullptr, HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control", L"Session Manager\\Environment", L"ComSpec", 0, 0},  // 161
     {0x10510012, ScanSubkeyValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"App Paths", nullptr, 0, 0},  // 162
-    {0x10510013, ScanClsidHandlers, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"CurrentVersion\\Ext\\Stats", nullptr, 0, 0},  // 163
-    {0x10510014, ScanClsidHandlers, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"CurrentVersion\\Ext\\Stats", nullptr, 0, 0},  // 164
+    {0x10510013, ScanClsidHandlers, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"Ext\\Stats", nullptr, 0, 0},  // 163
+    {0x10510014, ScanClsidHandlers, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"Ext\\Stats", nullptr, 0, 0},  // 164
     {0x10510015, ScanSingleValue, nullptr, HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft", L"Internet Explorer\\MenuExt", nullptr, 0, 0},  // 165
     {0x10510016, ScanSingleValue, nullptr, HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft", L"Internet Explorer\\MenuExt", nullptr, 0, 0},  // 166
     {0x10510017, ScanClsidHandlers, nullptr, HKEY_CLASSES_ROOT, L"*", L"shellex\\ContextMenuHandlers", nullptr, 0, 0},  // 167

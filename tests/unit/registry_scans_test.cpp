@@ -88,13 +88,13 @@ TEST_F(RegistryScansTest, SubkeyValuesAndSecondLevelValues) {
               One({HKEY_LOCAL_MACHINE, ifeo + L"\\notepad.exe", L"Debugger", L"C:\\evil.exe", {}}));
 
     const std::wstring scripts = L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts\\Startup";
-    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\0\\0", L"Scripts", L"C:\\s0.cmd");
-    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Scripts", L"C:\\s1.cmd");
-    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\1\\0", L"Scripts", L"C:\\s2.cmd");
+    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\0\\0", L"Script", L"C:\\s0.cmd");
+    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Script", L"C:\\s1.cmd");
+    sim.SetString(HKEY_LOCAL_MACHINE, scripts + L"\\1\\0", L"Script", L"C:\\s2.cmd");
     sim.DenyAccess(HKEY_LOCAL_MACHINE, scripts + L"\\1\\0", KEY_WRITE);
     auto entries = Run(TableRow(0x10101003));
     ASSERT_EQ(entries.size(), 2u) << "a second-level key refusing write access is passed over";
-    EXPECT_EQ(entries[1], (Entry{HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Scripts", L"C:\\s1.cmd", {}}));
+    EXPECT_EQ(entries[1], (Entry{HKEY_LOCAL_MACHINE, scripts + L"\\0\\1", L"Script", L"C:\\s1.cmd", {}}));
 }
 
 TEST_F(RegistryScansTest, ShellVerbCommandsFindCommandInAnyCase) {
@@ -244,6 +244,79 @@ TEST_F(RegistryScansTest, PolicyScriptsOfAUserHive) {
     auto item = ComPtr<IZVAutorunItemEx>::Attach(raw);
     EXPECT_EQ(std::wstring(item->GetLocation()),
               L"HKEY_USERS\\" + sid + L"\\" + logon + L"\\0\\0\\[Script]");
+}
+
+// The items of one row run as the scanner runs it, with files probed: its location and its files.
+struct Found {
+    std::wstring location;
+    std::vector<std::wstring> files;
+};
+std::vector<Found> ProbedRow(Tessel::CAutorunContext& context, ULONG id) {
+    ZV_SCAN_SETTINGS settings{sizeof(settings), 0, {}};
+    context.ResetForScan(&settings);
+    std::vector<Found> found;
+    context.RunRow(&TableRow(id));
+    IZVAutorunItemEx* raw = nullptr;
+    while (context.PopItem(&raw)) {
+        auto item = ComPtr<IZVAutorunItemEx>::Attach(raw);
+        Found one{item->GetLocation(), {}};
+        for (ULONG i = 0; i < item->GetFileCount(); ++i) one.files.push_back(item->GetFile(i));
+        found.push_back(std::move(one));
+    }
+    return found;
+}
+
+// Group-policy scripts name their program in "Script" (its arguments in "Parameters") two keys below
+// the event's key; a "Scripts" value there is no script.
+TEST_F(RegistryScansTest, PolicyScriptsOfEveryEventReadTheScriptValue) {
+    const std::wstring scripts = L"SOFTWARE\\Policies\\Microsoft\\Windows\\System\\Scripts\\";
+    std::wstring sid = platform::SimulatedBackend::kCurrentUserSid;
+    struct Event {
+        ULONG id;
+        const wchar_t* name;
+        bool perUser;
+    };
+    for (Event event : {Event{0x10101003, L"Startup", false}, Event{0x10101005, L"Logon", false},
+                        Event{0x1010101A, L"Logoff", true}, Event{0x1010101B, L"Shutdown", false}}) {
+        SCOPED_TRACE(event.name);
+        HKEY root = event.perUser ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+        std::wstring key = (event.perUser ? sid + L"\\" : L"") + scripts + event.name;
+        std::wstring program = std::wstring(L"C:\\gpo\\") + event.name + L".cmd";
+        sim.AddFile(program);
+        sim.AddFile(L"C:\\gpo\\old.cmd");
+        sim.SetString(root, key + L"\\0\\0", L"Script", program);
+        sim.SetString(root, key + L"\\0\\0", L"Parameters", L"/quiet");
+        sim.SetString(root, key + L"\\1\\0", L"Scripts", L"C:\\gpo\\old.cmd");
+        auto found = ProbedRow(*context, event.id);
+        ASSERT_EQ(found.size(), 1u) << "only the Script value is an entry";
+        EXPECT_EQ(found[0].location, std::wstring(event.perUser ? L"HKEY_USERS\\" : L"HKEY_LOCAL_MACHINE\\") + key +
+                                         L"\\0\\0\\[Script]");
+        EXPECT_EQ(found[0].files, std::vector<std::wstring>{program});
+    }
+}
+
+// Browser extension statistics are kept per CLSID under CurrentVersion\Ext\Stats, machine-wide and per
+// user; the same path with CurrentVersion twice exists on no system.
+TEST_F(RegistryScansTest, ExtStatsClsidsOfTheMachineAndEveryUser) {
+    const std::wstring version = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const std::wstring other = L"{99999999-0000-0000-0000-000000000000}";
+    std::wstring sid = platform::SimulatedBackend::kCurrentUserSid;
+    RegisterClass(kClsid, L"C:\\ext\\stats.dll");
+    RegisterClass(other, L"C:\\ext\\old.dll");
+    sim.AddFile(L"C:\\ext\\stats.dll");
+    sim.AddFile(L"C:\\ext\\old.dll");
+    for (bool perUser : {false, true}) {
+        SCOPED_TRACE(perUser ? "per user" : "machine");
+        HKEY root = perUser ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+        std::wstring prefix = perUser ? sid + L"\\" : L"";
+        sim.AddKey(root, prefix + version + L"\\Ext\\Stats\\" + kClsid + L"\\iexplore");
+        sim.AddKey(root, prefix + version + L"\\CurrentVersion\\Ext\\Stats\\" + other);
+        auto found = ProbedRow(*context, perUser ? 0x10510014 : 0x10510013);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].location, std::wstring(perUser ? L"HKEY_USERS\\" : L"HKEY_LOCAL_MACHINE\\") + prefix +
+                                         version + L"\\Ext\\Stats\\" + kClsid);
+        EXPECT_EQ(found[0].files, std::vector<std::wstring>{L"C:\\ext\\stats.dll"});
+    }
 }
 
 }  // namespace
