@@ -29,9 +29,10 @@ int wmain(int argc, wchar_t** argv) {
     ParseOutcome outcome = ParseCommandLine(args, options);
     if (!outcome.run) {
         Write(outcome.exitCode == kExitSuccess ? stdout : stderr, outcome.text);
-        return outcome.exitCode;
+        return FinishOutput(true) ? outcome.exitCode : kExitFailure;
     }
 
+    if (!options.outputPath.empty() && !RedirectOutput(options.outputPath)) return kExitFailure;
     WatchInterrupts();
     // The host initialises COM on its thread: shortcut targets and scheduled tasks are COM objects.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -59,5 +60,8 @@ int wmain(int argc, wchar_t** argv) {
         result = kExitFailure;
     }
     if (SUCCEEDED(com)) CoUninitialize();
+    // A listing that is not whole is a failure, whatever the command found.
+    if (!FinishOutput(result == kExitSuccess || result == kExitDifferences) && result != kExitInterrupted)
+        result = kExitFailure;
     return result;
 }

@@ -24,7 +24,12 @@ const char kFooter[] =
     "single quote, so that a spreadsheet cannot run them as formulas (--csv-raw writes them as they are).\n"
     "A summary with the elapsed time and the six resolution counters goes to stderr; with --format csv,\n"
     "--counters writes its counter,value table to stderr too. When no item matches, a line on stderr\n"
-    "says so and names the filters in force.\n"
+    "says so and names the filters in force. JSON Lines begin with a {\"scan_start\":{...}} record (the\n"
+    "zvscan and library versions and architectures, registry view, computer, Windows version and build,\n"
+    "user, UTC start time, flags and filters) and end with {\"scan_end\":{\"items\":N,\"seconds\":S}}; a\n"
+    "saved scan without its end record was cut short. A write that fails (a full disk) is an error, exit\n"
+    "1. --output FILE writes to a temporary file beside FILE and puts it in FILE's place only when the\n"
+    "command succeeded, so FILE never holds a scan cut short.\n"
     "\n"
     "Categories (any letter case): registry (0x10100000), services (0x10200000), tasks (0x10300000),\n"
     "startup (0x10400000), autorun-registry (0x10500000: drive autorun files and more registry\n"
@@ -160,7 +165,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.footer(kFooter);
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
-    std::string dll, format = "table", requestFile, journal, baseline, current;
+    std::string dll, format = "table", requestFile, journal, baseline, current, output;
     std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
     bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
@@ -198,6 +203,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
                    ->type_name("N"));
     CLI::Option* evidenceOption = app.add_flag(
         "--evidence", options.evidence, "Also give every file's existence, size, last-write time and SHA-256");
+    CLI::Option* outputOption =
+        app.add_option("--output", output,
+                       "Write the listing (or the diff) to FILE: whole, or, when the command fails, not at all")
+            ->type_name("FILE");
     Repeatable(app.add_option("--key", keys, "Only the item with this key, from a listing (repeatable)")
                    ->check(kKey)
                    ->type_name("KEY"));
@@ -216,6 +225,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     repair->excludes(countersOption);
     repair->excludes(csvRawOption);
     repair->excludes(evidenceOption);
+    repair->excludes(outputOption);
     repair->add_option("--journal", journal, journalHelp)->type_name("PATH");
 
     CLI::App* diff = app.add_subcommand(
@@ -230,7 +240,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         undo->add_option("ENTRY", options.undoEntry, "The journal entry to undo")->check(kPosition)->type_name("N");
     undo->add_flag("--last", options.undoLast, "Undo the most recent entry that can be undone")->excludes(entryOption);
     undo->add_option("--journal", journal, journalHelp)->type_name("PATH");
-    for (CLI::Option* option : {formatOption, countersOption, csvRawOption, evidenceOption}) undo->excludes(option);
+    for (CLI::Option* option : {formatOption, countersOption, csvRawOption, evidenceOption, outputOption})
+        undo->excludes(option);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -249,6 +260,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     options.baseline = Wide(baseline);
     options.current = Wide(current);
     options.dllPath = Wide(dll);
+    options.outputPath = Wide(output);
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
     options.format = format == "json" ? OutputFormat::Json : format == "csv" ? OutputFormat::Csv : OutputFormat::Table;

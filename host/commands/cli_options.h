@@ -44,7 +44,8 @@ enum class Command { Scan, Repair, Version, Diff, Undo };
 
 struct Options {
     Command command = Command::Scan;
-    std::wstring dllPath;  // empty: zvatrun.dll beside zvscan.exe
+    std::wstring dllPath;     // empty: zvatrun.dll beside zvscan.exe
+    std::wstring outputPath;  // scan, diff: the file the output goes to; empty for stdout
     DWORD scanFlags = 0;   // ZV_SCAN_* bits
     OutputFormat format = OutputFormat::Table;
     CsvCells csvCells = CsvCells::SpreadsheetSafe;

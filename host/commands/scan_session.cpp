@@ -42,7 +42,7 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         std::fflush(stderr);
     });
     unsigned long rows = 0, previousId = 0;
-    while (!Interrupted() && scanner->NextItem(item.Put())) {
+    while (!Interrupted() && !OutputFailed() && scanner->NextItem(item.Put())) {
         ItemRecord record = reader.Read(item.Get());
         summary.scanned = record.index;
         if (rows == 0 || record.id != previousId) ++rows;
@@ -60,6 +60,7 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
         return ScanEnd::Interrupted;
     }
+    if (OutputFailed()) return ScanEnd::Failed;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ComRef<IZVAutorunPerformView> view;
     if (SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(view.Put())))) {

@@ -14,7 +14,7 @@ bool ScannerLibrary::Load(const std::wstring& path) {
     module_ = LoadLibraryW(path.c_str());
     if (!module_) {
         DWORD error = GetLastError();
-        std::string message = SystemMessage(error);
+        std::string message = SystemMessage(error, path);
         error_ = "cannot load " + Utf8(path) + ": " + (message.empty() ? "" : message + " ") + "(error " +
                  std::to_string(error) + ")";
         return false;

@@ -130,7 +130,8 @@ std::wstring HiveOfKey(HKEY key) {
 }
 
 std::string ItemKey(const ItemRecord& record) {
-    std::string identity = Hex32(record.id) + "\n" + Utf8(Folded(record.hive)) + "\n" + Utf8(Folded(record.location));
+    // WTF-8: the same bytes as UTF-8 for well-formed text, and distinct for each unpaired surrogate.
+    std::string identity = Hex32(record.id) + "\n" + Wtf8(Folded(record.hive)) + "\n" + Wtf8(Folded(record.location));
     // FNV-1a, folded to 48 bits: short enough to type, ample for the entries of one machine.
     std::uint64_t hash = 0xCBF29CE484222325ull;
     for (unsigned char c : identity) {
@@ -181,7 +182,7 @@ const char* KindName(ItemKind kind) {
 
 ItemRecord ItemReader::Read(IZVAutorunItemEx* item) {
     const wchar_t* location = item->GetLocation();
-    unsigned long& seen = seen_[Hex32(item->GetId()) + Utf8(Folded(location ? location : L""))];
+    unsigned long& seen = seen_[Hex32(item->GetId()) + Wtf8(Folded(location ? location : L""))];
     return ReadItemRecord(item, ++count_, seen++);
 }
 

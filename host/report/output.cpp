@@ -2,15 +2,12 @@
 
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
-
+#include "report/json_line.h"
 #include "win/text.h"
 
 namespace zvscan {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // The counters in their kind order: 1 file probes, 2 command lines, 3 file lists, 4 candidates,
 // 5 directory searches, 6 extension searches.
@@ -23,7 +20,7 @@ const char* const kCounterJsonNames[] = {"file_probes", "command_lines",      "f
 const char* const kCsvColumns[] = {"index",     "key",       "id",            "category",  "category_name", "kind",
                                    "location",  "hive",      "repairable",    "files",     "root",          "key_path",
                                    "value",     "data",      "ini_path",      "section",   "ini_key",       "file_path",
-                                   "preload_index", "layout_id", "extension", "progid",    "verb"};
+                                   "preload_index", "layout_id", "extension", "progid",    "verb",          "no_file_found"};
 
 // With --evidence, after the columns above: one value per file, joined with '|' like the files.
 const char* const kCsvEvidenceColumns[] = {"file_exists", "file_size", "file_last_write", "file_sha256", "file_reason"};
@@ -31,27 +28,22 @@ const char* const kCsvEvidenceColumns[] = {"file_exists", "file_size", "file_las
 // Field by field, the kind's own facts under the names the JSON and CSV forms share.
 struct KindField {
     const char* name;
-    Json value;  // a string, or the preload index as a number
+    std::wstring text;
+    bool number = false;  // the preload index
 };
 
 std::vector<KindField> KindFields(const ItemRecord& r) {
     switch (r.kind) {
         case ItemKind::Registry:
-            return {{"root", Utf8(r.root)},
-                    {"key_path", Utf8(r.keyPath)},
-                    {"value", Utf8(r.valueName)},
-                    {"data", Utf8(r.valueData)}};
+            return {{"root", r.root}, {"key_path", r.keyPath}, {"value", r.valueName}, {"data", r.valueData}};
         case ItemKind::AutorunFile:
-            return {{"ini_path", Utf8(r.iniPath)},
-                    {"section", Utf8(r.section)},
-                    {"ini_key", Utf8(r.iniKey)},
-                    {"value", Utf8(r.iniValue)}};
+            return {{"ini_path", r.iniPath}, {"section", r.section}, {"ini_key", r.iniKey}, {"value", r.iniValue}};
         case ItemKind::Shortcut:
-            return {{"file_path", Utf8(r.filePath)}};
+            return {{"file_path", r.filePath}};
         case ItemKind::InputMethod:
-            return {{"preload_index", r.preloadIndex}, {"layout_id", Utf8(r.layoutId)}};
+            return {{"preload_index", std::to_wstring(r.preloadIndex), true}, {"layout_id", r.layoutId}};
         case ItemKind::OpenCommand:
-            return {{"extension", Utf8(r.extension)}, {"progid", Utf8(r.progId)}, {"verb", Utf8(r.verb)}};
+            return {{"extension", r.extension}, {"progid", r.progId}, {"verb", r.verb}};
         case ItemKind::Service:
         case ItemKind::Task:
         case ItemKind::Other:
@@ -60,17 +52,13 @@ std::vector<KindField> KindFields(const ItemRecord& r) {
     return {};
 }
 
-Json EvidenceJson(const std::wstring& file, const FileEvidence& e) {
-    Json json;
-    json["file"] = Utf8(file);
-    json["exists"] = e.exists;
-    if (e.sized) {
-        json["size"] = e.size;
-        json["last_write"] = e.lastWrite;
-    }
-    if (!e.sha256.empty()) json["sha256"] = e.sha256;
-    if (!e.reason.empty()) json["reason"] = e.reason;
-    return json;
+std::string EvidenceJson(const std::wstring& file, const FileEvidence& e) {
+    JsonObject json;
+    json.Text("file", file).Bool("exists", e.exists);
+    if (e.sized) json.Number("size", e.size).Text("last_write", e.lastWrite);
+    if (!e.sha256.empty()) json.Text("sha256", e.sha256);
+    if (!e.reason.empty()) json.Text("reason", e.reason);
+    return json.Json();
 }
 
 // The evidence columns of one item: each a list over its files.
@@ -85,22 +73,41 @@ std::vector<std::string> EvidenceCells(const std::vector<FileEvidence>& evidence
     return cells;
 }
 
-std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
-
 }  // namespace
 
 // Where the location column starts: the item's files line up under it.
 constexpr size_t kTableLocationColumn = 59;
+constexpr char kNoFileFound[] = "no file found";
+
+namespace {
+
+// Cut to what is left of a line `width` columns wide after the indentation, ending in "..."; whole
+// when the width is not known (0). Counts code points, the columns most of them take.
+std::string Shortened(const std::string& utf8, size_t width) {
+    if (width == 0) return utf8;
+    size_t room = width > kTableLocationColumn + 24 ? width - kTableLocationColumn - 1 : 23;
+    size_t points = 0, cut = std::string::npos;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+        if (points == room - 3) cut = i;
+        if (++points > room) return utf8.substr(0, cut) + "...";
+    }
+    return utf8;
+}
+
+}  // namespace
 
 std::string TableHeader() { return "    #  KEY           ID          CATEGORY          REPAIR  LOCATION\n"; }
 
-std::string TableItem(const ItemRecord& r) {
+std::string TableItem(const ItemRecord& r, size_t width) {
     char head[96];
     std::snprintf(head, sizeof(head), "%5lu  %s  %s  %-16s  %-6s  ", r.index, ItemKey(r).c_str(), Hex32(r.id).c_str(),
                   CategoryName(r.category), r.repairable ? "yes" : "no");
-    std::string text = head + Utf8(r.location) + (r.hive.empty() ? "" : "  (hive " + Utf8(r.hive) + ")") + "\n";
+    std::string text = head + TableText(r.location) + (r.hive.empty() ? "" : "  (hive " + TableText(r.hive) + ")") + "\n";
+    if (r.kind == ItemKind::Registry) text += TableIndent() + Shortened("data: " + TableText(r.valueData), width) + "\n";
+    if (r.files.empty()) text += TableIndent() + kNoFileFound + "\n";
     for (size_t i = 0; i < r.files.size(); ++i) {
-        text += TableIndent() + Utf8(r.files[i]);
+        text += TableIndent() + TableText(r.files[i]);
         if (r.evidence && i < r.evidence->size()) text += "  (" + EvidenceSummary((*r.evidence)[i]) + ")";
         text += "\n";
     }
@@ -120,33 +127,38 @@ std::string TableCounters(const Counters& counters) {
 }
 
 std::string JsonItem(const ItemRecord& r) {
-    Json json;
-    json["index"] = r.index;
-    json["key"] = ItemKey(r);
-    json["id"] = Hex32(r.id);
-    json["category"] = Hex32(r.category);
-    json["category_name"] = CategoryName(r.category);
-    json["kind"] = KindName(r.kind);
-    json["location"] = Utf8(r.location);
-    if (!r.hive.empty()) json["hive"] = Utf8(r.hive);
-    json["files"] = Json::array();
-    for (const std::wstring& file : r.files) json["files"].push_back(Utf8(file));
-    json["repairable"] = r.repairable;
-    for (const KindField& field : KindFields(r)) json[field.name] = field.value;
-    if (r.evidence) {
-        json["evidence"] = Json::array();
-        for (size_t i = 0; i < r.files.size() && i < r.evidence->size(); ++i)
-            json["evidence"].push_back(EvidenceJson(r.files[i], (*r.evidence)[i]));
+    JsonObject json;
+    json.Number("index", r.index)
+        .Text("key", ItemKey(r))
+        .Text("id", Hex32(r.id))
+        .Text("category", Hex32(r.category))
+        .Text("category_name", std::string(CategoryName(r.category)))
+        .Text("kind", std::string(KindName(r.kind)))
+        .Text("location", r.location);
+    if (!r.hive.empty()) json.Text("hive", r.hive);
+    json.Texts("files", r.files);
+    if (r.files.empty()) json.Bool("no_file_found", true);
+    json.Bool("repairable", r.repairable);
+    for (const KindField& field : KindFields(r)) {
+        if (field.number) {
+            json.Member(field.name, Utf8(field.text));
+        } else {
+            json.Text(field.name, field.text);
+        }
     }
-    return Dump(json);
+    if (r.evidence) {
+        std::vector<std::string> evidence;
+        for (size_t i = 0; i < r.files.size() && i < r.evidence->size(); ++i)
+            evidence.push_back(EvidenceJson(r.files[i], (*r.evidence)[i]));
+        json.Array("evidence", evidence);
+    }
+    return json.Line();
 }
 
 std::string JsonCounters(const Counters& counters) {
-    Json values;
-    for (size_t i = 0; i < counters.size(); ++i) values[kCounterJsonNames[i]] = counters[i];
-    Json json;
-    json["counters"] = values;
-    return Dump(json);
+    JsonObject values;
+    for (size_t i = 0; i < counters.size(); ++i) values.Number(kCounterJsonNames[i], counters[i]);
+    return JsonObject().Member("counters", values).Line();
 }
 
 std::string CsvField(const std::string& text, CsvCells cells) {
@@ -173,22 +185,22 @@ std::string CsvHeader(bool evidence) {
 std::string CsvItem(const ItemRecord& r, CsvCells cellForm) {
     // '|' cannot occur in a Windows file name.
     std::string files;
-    for (const std::wstring& file : r.files) files += (files.empty() ? "" : "|") + Utf8(file);
+    for (const std::wstring& file : r.files) files += (files.empty() ? "" : "|") + VisibleUtf8(file);
     std::vector<std::string> cells = {std::to_string(r.index),
                                       ItemKey(r),
                                       Hex32(r.id),
                                       Hex32(r.category),
                                       CategoryName(r.category),
                                       KindName(r.kind),
-                                      Utf8(r.location),
-                                      Utf8(r.hive),
+                                      VisibleUtf8(r.location),
+                                      VisibleUtf8(r.hive),
                                       r.repairable ? "true" : "false",
                                       files};
     cells.resize(std::size(kCsvColumns));
+    cells.back() = r.files.empty() ? "true" : "false";
     for (const KindField& field : KindFields(r)) {
         for (size_t column = 0; column < std::size(kCsvColumns); ++column)
-            if (std::string(kCsvColumns[column]) == field.name)
-                cells[column] = field.value.is_string() ? field.value.get<std::string>() : field.value.dump();
+            if (std::string(kCsvColumns[column]) == field.name) cells[column] = VisibleUtf8(field.text);
     }
     if (r.evidence) {
         std::vector<std::string> evidence = EvidenceCells(*r.evidence);
@@ -218,7 +230,7 @@ std::string Header(OutputFormat format, bool evidence) {
     return {};
 }
 
-std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells) {
+std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells, size_t width) {
     switch (format) {
         case OutputFormat::Json:
             return JsonItem(record);
@@ -227,7 +239,7 @@ std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells) 
         case OutputFormat::Table:
             break;
     }
-    return TableItem(record);
+    return TableItem(record, width);
 }
 
 std::string CountersText(OutputFormat format, const Counters& counters) {

@@ -27,9 +27,17 @@ struct ScanSummary {
     std::string library;  // the DLL scanned with: its path and architecture
 };
 
+// A text as the table shows it: control characters (C0, DEL, C1) as "\x1b", bidirectional
+// embeddings, overrides and isolates and unpaired surrogates as "\u202e", so that a name can neither
+// drive the terminal nor reorder the line; the JSON and CSV forms keep texts exact.
+std::string TableText(const std::wstring& text);
+std::string TableText(const std::string& utf8);
+
 // Lines end in "\n", CSV records in "\r\n" as RFC 4180 asks.
 std::string TableHeader();
-std::string TableItem(const ItemRecord& record);  // the item's line, then one line per file
+// The item's line; for a registry item its data, cut to a terminal `width` columns wide (0: whole);
+// then one line per file, or "no file found" when its text named none.
+std::string TableItem(const ItemRecord& record, size_t width = 0);
 std::string TableIndent();                        // the indentation of the lines under an item
 std::string TableCounters(const Counters& counters);
 
@@ -44,7 +52,7 @@ std::string CsvItem(const ItemRecord& record, CsvCells cells = CsvCells::Spreads
 std::string CsvCounters(const Counters& counters);
 
 std::string Header(OutputFormat format, bool evidence = false);  // empty for JSON Lines
-std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells);
+std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells, size_t width = 0);
 std::string CountersText(OutputFormat format, const Counters& counters);
 
 // The summary zvscan writes to stderr, timing included.

@@ -1,6 +1,7 @@
 #include "win/text.h"
 
 #include <cstdio>
+#include <cwctype>
 
 namespace zvscan {
 
@@ -23,6 +24,62 @@ std::wstring Wide(const std::string& utf8) {
     std::wstring out(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
     return out;
+}
+
+namespace {
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+void AppendCodePoint(std::string& out, unsigned long point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | (point >> 6));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | (point >> 12));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (point >> 18));
+        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// Walks the text by code point; an unpaired surrogate goes to `unpaired` as it is.
+template <class Unpaired>
+std::string Encode(const std::wstring& text, Unpaired unpaired) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            AppendCodePoint(out, 0x10000ul + ((static_cast<unsigned long>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            unpaired(out, c);
+        } else {
+            AppendCodePoint(out, c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string Wtf8(const std::wstring& text) {
+    return Encode(text, [](std::string& out, wchar_t c) { AppendCodePoint(out, c); });
+}
+
+std::string VisibleUtf8(const std::wstring& text) {
+    return Encode(text, [](std::string& out, wchar_t c) {
+        char escape[8];
+        std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
+        out += escape;
+    });
 }
 
 std::string Hex32(unsigned long value) {
@@ -52,13 +109,30 @@ std::optional<unsigned long> ParseHex32(const std::string& text) {
     return value;
 }
 
-std::string SystemMessage(DWORD code) {
+std::string SystemMessage(DWORD code, const std::wstring& insert) {
     wchar_t* buffer = nullptr;
+    // Inserts are filled here, not by FormatMessageW: a message may name more than the caller has.
     DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
+    std::wstring raw = length && buffer ? std::wstring(buffer, length) : std::wstring();
     if (buffer) LocalFree(buffer);
+    std::wstring text;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != L'%' || i + 1 >= raw.size() || raw[i + 1] < L'1' || raw[i + 1] > L'9') {
+            text += raw[i];
+            continue;
+        }
+        size_t end = i + 1;
+        while (end < raw.size() && std::iswdigit(raw[end])) ++end;
+        bool first = end == i + 2 && raw[i + 1] == L'1';
+        if (first && !insert.empty()) {
+            text += insert;
+        } else if (!text.empty() && text.back() == L' ' && end < raw.size() && raw[end] == L' ') {
+            ++end;  // "for %1 (" loses the insert and one of its spaces
+        }
+        i = end - 1;
+    }
     while (!text.empty() &&
            (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' || text.back() == L'.'))
         text.pop_back();

@@ -13,11 +13,16 @@
 #include "report/output.h"
 #include "win/text.h"
 #include "zvhostprograms.h"
+#include "zvscan_run.h"
 
 namespace zvscan {
 namespace {
 
 using Json = nlohmann::json;
+using test::Lines;
+using test::ParseCsv;
+using test::ProcessRun;
+using test::RunZvscan;
 
 ItemRecord RegistryRecord() {
     ItemRecord r;
@@ -34,51 +39,6 @@ ItemRecord RegistryRecord() {
     r.valueName = L"Up,\"date\"r";
     r.valueData = L"\"C:\\Program Files\\Zv Demo\\r\u00e9sum\u00e9.exe\" /x\r\nC:\\b.dll";
     return r;
-}
-
-// RFC 4180 records: quoted fields may hold commas, doubled quotes and line breaks.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> record;
-    std::string field;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            record.push_back(field);
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            record.push_back(field);
-            records.push_back(record);
-            record.clear();
-            field.clear();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    EXPECT_TRUE(field.empty() && record.empty()) << "the last record does not end in CRLF";
-    return records;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "output does not end in a newline";
-    return lines;
 }
 
 TEST(ZvscanOutput, CsvQuotesOnlyWhatRfc4180Requires) {
@@ -234,20 +194,19 @@ TEST(ZvscanOutput, JsonLinesHoldTheKindFields) {
     EXPECT_EQ(serviceJson["kind"], "service");
     EXPECT_EQ(serviceJson["files"], Json::array());
     EXPECT_FALSE(serviceJson.contains("hive")) << "a machine-wide entry";
-    EXPECT_EQ(serviceJson.size(), 9u) << serviceJson.dump();
+    EXPECT_EQ(serviceJson["no_file_found"], true);
+    EXPECT_FALSE(reg.contains("no_file_found"));
+    EXPECT_EQ(serviceJson.size(), 10u) << serviceJson.dump();
 }
 
-TEST(ZvscanOutput, TextIsValidUtf8EvenFromBrokenUtf16) {
-    ItemRecord r = RegistryRecord();
-    r.location = std::wstring(L"bad ") + static_cast<wchar_t>(0xD800) + L" end";
-    std::string line = JsonItem(r);
-    ASSERT_EQ(line.back(), '\n');
-    Json json = Json::parse(line);
-    EXPECT_EQ(json["location"], "bad \xEF\xBF\xBD end");
+TEST(ZvscanOutput, ConversionsKeepWellFormedTextAsItIs) {
     EXPECT_EQ(Utf8(Wide("Gr\xC3\xBC\xC3\x9F"
                         "e \xE2\x82\xAC")),
               "Gr\xC3\xBC\xC3\x9F"
               "e \xE2\x82\xAC");
+    std::wstring wellFormed = L"Gr\u00fc\u00dfe \U0001F600";
+    EXPECT_EQ(Wtf8(wellFormed), Utf8(wellFormed)) << "the key of a well-formed text is the one it always had";
+    EXPECT_EQ(VisibleUtf8(wellFormed), Utf8(wellFormed));
 }
 
 TEST(ZvscanOutput, CountersAndSummary) {
@@ -279,11 +238,13 @@ TEST(ZvscanOutput, CountersAndSummary) {
 
 TEST(ZvscanOutput, TableShowsEachFileUnderItsItem) {
     std::vector<std::string> lines = Lines(TableItem(RegistryRecord()));
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "   36  " + ItemKey(RegistryRecord()) +
                             "  0x10101015  registry          yes     HKEY_USERS\\S-1-5-21\\Run\\[Up,\"date\"r]  (hive S-1-5-21)");
-    EXPECT_EQ(lines[1], std::string(59, ' ') + "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe");
-    EXPECT_EQ(lines[2], std::string(59, ' ') + "C:\\b.dll");
+    EXPECT_EQ(lines[1], std::string(59, ' ') +
+                            "data: \"C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe\" /x\\x0d\\x0aC:\\b.dll");
+    EXPECT_EQ(lines[2], std::string(59, ' ') + "C:\\Program Files\\Zv Demo\\r\xC3\xA9sum\xC3\xA9.exe");
+    EXPECT_EQ(lines[3], std::string(59, ' ') + "C:\\b.dll");
 }
 
 TEST(ZvscanCategories, NamesAndHexValuesSelectTheSameCategory) {
@@ -587,73 +548,13 @@ TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
 }
 
 // zvscan.exe beside this test, run with its output captured.
-struct ProcessRun {
-    DWORD exitCode = 0;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
-    CloseHandle(pipe);
-    return text;
-}
-
-ProcessRun RunZvscan(const std::wstring& arguments) {
-    wchar_t self[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring exe(self, length);
-    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"zvscan.exe";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    // stderr goes to a file, read once zvscan has ended: a pipe would wait for every Wine service the
-    // scan starts, which inherit it.
-    wchar_t folder[MAX_PATH], errorPath[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    GetTempFileNameW(folder, L"zvs", 0, errorPath);
-    HANDLE errorFile = CreateFileW(errorPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    EXPECT_NE(errorFile, INVALID_HANDLE_VALUE);
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = errorFile;
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    PROCESS_INFORMATION process{};
-    ProcessRun run;
-    bool started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
-    EXPECT_TRUE(started) << GetLastError();
-    CloseHandle(writeEnd);
-    CloseHandle(nul);
-    run.out = ReadAll(readEnd);
-    if (started) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    SetFilePointer(errorFile, 0, nullptr, FILE_BEGIN);
-    run.err = ReadAll(errorFile);
-    return run;
-}
-
 TEST(ZvscanProcess, JsonLinesOfARealScanParseOneByOne) {
     ProcessRun run = RunZvscan(L"--format json --counters");
     ASSERT_EQ(run.exitCode, 0u);
     std::vector<std::string> lines = Lines(run.out);
-    ASSERT_GE(lines.size(), 2u) << "Wine's own entries at least";
+    ASSERT_GE(lines.size(), 4u) << "the start and end records and Wine's own entries at least";
     unsigned long previous = 0;
-    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    for (size_t i = 1; i + 2 < lines.size(); ++i) {
         Json item = Json::parse(lines[i]);
         for (const char* field :
              {"index", "id", "category", "category_name", "kind", "location", "files", "repairable"})
@@ -667,8 +568,8 @@ TEST(ZvscanProcess, JsonLinesOfARealScanParseOneByOne) {
             for (const char* field : {"root", "key", "value", "data"}) EXPECT_TRUE(item.contains(field)) << lines[i];
         }
     }
-    Json counters = Json::parse(lines.back());
-    EXPECT_EQ(counters["counters"].size(), 6u) << lines.back();
+    Json counters = Json::parse(lines[lines.size() - 2]);
+    EXPECT_EQ(counters["counters"].size(), 6u) << lines[lines.size() - 2];
 }
 
 TEST(ZvscanProcess, CsvOfARealScanHasOneRecordPerItem) {
@@ -677,7 +578,7 @@ TEST(ZvscanProcess, CsvOfARealScanHasOneRecordPerItem) {
     ASSERT_EQ(csv.exitCode, 0u);
     auto records = ParseCsv(csv.out);
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.size() - 1, Lines(json.out).size());
+    EXPECT_EQ(records.size() - 1, Lines(json.out).size() - 2) << "JSON Lines: the items between two records";
     for (const auto& record : records) {
         ASSERT_EQ(record.size(), records[0].size());
         if (&record != &records[0]) {

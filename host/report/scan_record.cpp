@@ -1,0 +1,42 @@
+#include "report/scan_record.h"
+
+#include <vector>
+
+#include "win/machine.h"
+#include "zvatrun.h"
+
+namespace zvscan {
+
+std::string ScanStartRecord(const ScanStart& start) {
+    std::vector<std::string> flags;
+    if (start.flags & ZV_SCAN_SKIP_PROBE) flags.push_back(JsonString(std::string("skip_probe")));
+    if (start.flags & ZV_SCAN_REPAIRABLE_ONLY) flags.push_back(JsonString(std::string("repairable_only")));
+    if (start.flags & ZV_SCAN_UNREPAIRABLE_ONLY) flags.push_back(JsonString(std::string("unrepairable_only")));
+    WindowsVersion windows = RunningWindowsVersion();
+    JsonObject record;
+    record.Number("schema", kSavedScanSchema)
+        .Member("zvscan", JsonObject()
+                              .Text("version", start.zvscanVersion)
+                              .Text("architecture", std::string(ProgramArchitecture())))
+        .Member("library", JsonObject()
+                               .Text("path", start.libraryPath)
+                               .Text("architecture", start.libraryArchitecture)
+                               .Text("file_version", FileVersion(start.libraryPath)))
+        .Text("view", std::string(RegistryView()))
+        .Text("computer", ComputerName())
+        .Member("windows", JsonObject()
+                               .Text("version", std::to_string(windows.major) + "." + std::to_string(windows.minor))
+                               .Number("build", windows.build))
+        .Text("user", UserName())
+        .Text("started", UtcNow())
+        .Array("flags", flags)
+        .Member("filters", start.filters)
+        .Bool("evidence", start.evidence);
+    return JsonObject().Member("scan_start", record).Line();
+}
+
+std::string ScanEndRecord(unsigned long items, double seconds) {
+    return JsonObject().Member("scan_end", JsonObject().Number("items", items).Seconds("seconds", seconds)).Line();
+}
+
+}  // namespace zvscan

@@ -1,0 +1,30 @@
+// The records that open and close a scan saved as JSON Lines: what was scanned where, with what and
+// how, and how many items followed. Their one key is no item field, so no reader takes them for an
+// item; a saved scan without its end record was cut short.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "report/json_line.h"
+
+namespace zvscan {
+
+constexpr unsigned kSavedScanSchema = 2;
+
+struct ScanStart {
+    std::string zvscanVersion;
+    std::wstring libraryPath;
+    std::string libraryArchitecture;
+    DWORD flags = 0;      // ZV_SCAN_* bits
+    JsonObject filters;   // the selection, one member per filter given
+    bool evidence = false;
+};
+
+// {"scan_start":{...}}, with the facts of this program and machine (view, computer, Windows, user, time).
+std::string ScanStartRecord(const ScanStart& start);
+// {"scan_end":{"items":N,"seconds":S}}: N item records stand between the two.
+std::string ScanEndRecord(unsigned long items, double seconds);
+
+}  // namespace zvscan
