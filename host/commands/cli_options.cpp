@@ -59,6 +59,16 @@ const char kFooter[] =
     "once per run, in pieces.\n"
     "  zvscan --evidence --format json\n"
     "\n"
+    "--signatures: for every file of an item, its Authenticode status through the system's verification,\n"
+    "without revocation checks or network: signed (valid, chains to a trusted root), untrusted (valid, but\n"
+    "an untrusted root or an incomplete chain), invalid (changed after signing, or a damaged signature),\n"
+    "unsigned, catalog (signed through a system catalog), error (the reason); for a file that cannot be\n"
+    "read, why (\"not found\"). Signed, untrusted and catalog files name the signer and its issuer: a\n"
+    "\"signatures\" list in JSON, file_signature, file_signer, file_issuer and file_signature_reason\n"
+    "columns in CSV, a mark after each file in the table. Each file is checked once per run. --unsigned\n"
+    "keeps the items with at least one file that is not signed or catalog.\n"
+    "  zvscan --unsigned\n"
+    "\n"
     "diff BASELINE [CURRENT]: compares two scans saved with --format json (CURRENT: a fresh scan with the\n"
     "given scan flags; add --evidence to compare files' hashes with a baseline that has them) and reports\n"
     "the items added, removed and changed (their files, kind fields or repairability; the report shows\n"
@@ -134,7 +144,9 @@ bool Selection::Matches(const ItemRecord& record) const {
            any(ids, [&](unsigned long id) { return id == record.id; }) &&
            any(locations, [&](const std::wstring& location) { return EqualsIgnoreCase(location, record.location); }) &&
            any(indexes, [&](unsigned long index) { return index == record.index; }) &&
-           any(keys, [&](const std::string& key) { return key == ItemKey(record); });
+           any(keys, [&](const std::string& key) { return key == ItemKey(record); }) &&
+           (!unsignedOnly || (record.signatures && std::any_of(record.signatures->begin(), record.signatures->end(),
+                                                               [](const FileSignature& s) { return !TrustedSignature(s); })));
 }
 
 std::string Selection::Describe() const {
@@ -147,6 +159,7 @@ std::string Selection::Describe() const {
     for (const std::wstring& location : locations) add("--location", "\"" + Utf8(location) + "\"");
     for (unsigned long index : indexes) add("--index", std::to_string(index));
     for (const std::string& key : keys) add("--key", key);
+    if (unsignedOnly) text += text.empty() ? "--unsigned" : " --unsigned";
     return text;
 }
 
@@ -203,6 +216,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
                    ->type_name("N"));
     CLI::Option* evidenceOption = app.add_flag(
         "--evidence", options.evidence, "Also give every file's existence, size, last-write time and SHA-256");
+    CLI::Option* signaturesOption = app.add_flag(
+        "--signatures", options.signatures,
+        "Also check every file's Authenticode signature: signed, untrusted, invalid, unsigned, catalog or error");
+    CLI::Option* unsignedOption =
+        app.add_flag("--unsigned", options.selection.unsignedOnly,
+                     "Only items with a file that is not validly signed (not signed or catalog); checks signatures");
     CLI::Option* outputOption =
         app.add_option("--output", output,
                        "Write the listing (or the diff) to FILE: whole, or, when the command fails, not at all")
@@ -226,6 +245,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     repair->excludes(csvRawOption);
     repair->excludes(evidenceOption);
     repair->excludes(outputOption);
+    repair->excludes(signaturesOption);
+    repair->excludes(unsignedOption);
     repair->add_option("--journal", journal, journalHelp)->type_name("PATH");
 
     CLI::App* diff = app.add_subcommand(
@@ -240,7 +261,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         undo->add_option("ENTRY", options.undoEntry, "The journal entry to undo")->check(kPosition)->type_name("N");
     undo->add_flag("--last", options.undoLast, "Undo the most recent entry that can be undone")->excludes(entryOption);
     undo->add_option("--journal", journal, journalHelp)->type_name("PATH");
-    for (CLI::Option* option : {formatOption, countersOption, csvRawOption, evidenceOption, outputOption})
+    for (CLI::Option* option :
+         {formatOption, countersOption, csvRawOption, evidenceOption, outputOption, signaturesOption, unsignedOption})
         undo->excludes(option);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -273,8 +295,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     for (const std::string& key : keys) options.selection.keys.push_back(Lower(key));
     if (repair->count("--file")) options.requestFile = Wide(requestFile);
     if (version) options.command = Command::Version;
+    if (options.selection.unsignedOnly) options.signatures = true;
 
-    bool filtered = !categories.empty() || !ids.empty() || !locations.empty() || !indexes.empty() || !keys.empty();
+    bool filtered = !categories.empty() || !ids.empty() || !locations.empty() || !indexes.empty() || !keys.empty() ||
+                    options.selection.unsignedOnly;
     if ((options.command == Command::Diff || options.command == Command::Undo) && filtered)
         return {false, kExitUsage, Usage("filters do not apply to " + std::string(diff->parsed() ? "diff" : "undo"))};
     if (options.command == Command::Undo && options.scanFlags)

@@ -28,6 +28,7 @@ struct Selection {
     std::vector<std::wstring> locations;  // whole location texts, compared without regard to case
     std::vector<unsigned long> indexes;   // positions in the scan, from 1
     std::vector<std::string> keys;        // item keys, in lower case
+    bool unsignedOnly = false;            // items with a file whose signature is not trusted (needs signatures)
 
     bool Matches(const ItemRecord& record) const;
     // A repair needs a key, or an identifier together with a location; a position only together with
@@ -55,6 +56,7 @@ struct Options {
     bool dryRun = false;
     std::optional<std::wstring> requestFile;  // repair: the file the request names instead of the item's first
     bool evidence = false;                    // every file's existence, size, last-write time and SHA-256
+    bool signatures = false;                  // who signed every file
     std::wstring journalPath;                 // repair, undo: empty for the default journal
     std::wstring baseline, current;           // diff: saved scans; no current for a fresh scan
     unsigned long undoEntry = 0;              // undo: the entry to restore; 0 lists the journal

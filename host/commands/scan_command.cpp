@@ -27,6 +27,7 @@ JsonObject FiltersJson(const Selection& selection) {
     list("locations", selection.locations, [](const std::wstring& text) { return JsonString(text); });
     list("indexes", selection.indexes, [](unsigned long index) { return std::to_string(index); });
     list("keys", selection.keys, [](const std::string& key) { return JsonString(key); });
+    if (selection.unsignedOnly) filters.Bool("unsigned", true);
     return filters;
 }
 
@@ -49,11 +50,11 @@ int RunScan(const Options& options) {
     unsigned long previousId = 0;
     bool json = options.format == OutputFormat::Json;
     if (json) {
-        ScanStart start{kVersion, library.Path(), library.Architecture(), options.scanFlags,
-                        FiltersJson(options.selection), options.evidence};
+        ScanStart start{kVersion,      library.Path(),   library.Architecture(), options.scanFlags,
+                        FiltersJson(options.selection), options.evidence, options.signatures};
         Write(stdout, ScanStartRecord(start));
     }
-    Write(stdout, Header(options.format, options.evidence));
+    Write(stdout, Header(options.format, options.evidence, options.signatures));
     size_t width = OutputWidth();
     ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
         if (!options.selection.Matches(record)) return;

@@ -37,6 +37,7 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
     ComRef<IZVAutorunItemEx> item;
     ItemReader reader;
     EvidenceCache evidence;
+    SignatureCache signatures;
     Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
         std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
@@ -48,6 +49,7 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         if (rows == 0 || record.id != previousId) ++rows;
         previousId = record.id;
         if (options.evidence) record.evidence = evidence.Of(record.files);
+        if (options.signatures) record.signatures = signatures.Of(record.files);
         std::string row = Hex32(record.id) + " " + Utf8(record.location);
         visit(std::move(item), std::move(record));
         ShowProgress(&progress);

@@ -8,9 +8,7 @@
 
 namespace zvscan {
 
-namespace {
-
-std::string Reason(DWORD error) {
+std::string FileErrorReason(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
@@ -27,6 +25,8 @@ std::string Reason(DWORD error) {
             return "error " + std::to_string(error);
     }
 }
+
+namespace {
 
 void SetFacts(FileEvidence& evidence, DWORD sizeHigh, DWORD sizeLow, const FILETIME& lastWrite) {
     evidence.sized = true;
@@ -50,7 +50,7 @@ FileEvidence ReadFileEvidence(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA facts;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &facts)) {
         DWORD error = GetLastError();
-        evidence.reason = Reason(error);
+        evidence.reason = FileErrorReason(error);
         // A file whose facts are refused is there all the same.
         evidence.exists = evidence.reason != "not found";
         return evidence;
@@ -64,7 +64,7 @@ FileEvidence ReadFileEvidence(const std::wstring& path) {
 
     FileHandle file = OpenForReading(path);
     if (!file) {
-        evidence.reason = Reason(GetLastError());
+        evidence.reason = FileErrorReason(GetLastError());
         return evidence;
     }
     // The facts of what is hashed, should the file have changed since the first look.
@@ -72,7 +72,7 @@ FileEvidence ReadFileEvidence(const std::wstring& path) {
     if (GetFileInformationByHandle(file.Get(), &info))
         SetFacts(evidence, info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime);
     unsigned long long bytes = 0;
-    if (DWORD error = Sha256OfFile(file.Get(), evidence.sha256, bytes)) evidence.reason = Reason(error);
+    if (DWORD error = Sha256OfFile(file.Get(), evidence.sha256, bytes)) evidence.reason = FileErrorReason(error);
     return evidence;
 }
 

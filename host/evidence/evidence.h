@@ -19,6 +19,9 @@ struct FileEvidence {
     std::string reason;     // why there is no hash: "not found", "access denied", ...
 };
 
+// Why a file could not be opened or read, in words: "not found", "access denied", ...
+std::string FileErrorReason(DWORD error);
+
 // Reads the file once, in pieces: its size does not matter.
 FileEvidence ReadFileEvidence(const std::wstring& path);
 

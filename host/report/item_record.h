@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "evidence/evidence.h"
+#include "evidence/signature.h"
 #include "zvatrun.h"
 
 namespace zvscan {
@@ -36,6 +37,8 @@ struct ItemRecord {
     std::wstring extension, progId, verb;
     // With --evidence: the facts of each file, in the order of files.
     std::optional<std::vector<FileEvidence>> evidence;
+    // With --signatures: who signed each file, in the order of files.
+    std::optional<std::vector<FileSignature>> signatures;
 };
 
 // The drive autorun row answers the registry kind interface's IID with its autorun-file interface.

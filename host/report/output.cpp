@@ -24,6 +24,8 @@ const char* const kCsvColumns[] = {"index",     "key",       "id",            "c
 
 // With --evidence, after the columns above: one value per file, joined with '|' like the files.
 const char* const kCsvEvidenceColumns[] = {"file_exists", "file_size", "file_last_write", "file_sha256", "file_reason"};
+// With --signatures, after those: the same for each file's signature.
+const char* const kCsvSignatureColumns[] = {"file_signature", "file_signer", "file_issuer", "file_signature_reason"};
 
 // Field by field, the kind's own facts under the names the JSON and CSV forms share.
 struct KindField {
@@ -59,6 +61,25 @@ std::string EvidenceJson(const std::wstring& file, const FileEvidence& e) {
     if (!e.sha256.empty()) json.Text("sha256", e.sha256);
     if (!e.reason.empty()) json.Text("reason", e.reason);
     return json.Json();
+}
+
+std::string SignatureJson(const std::wstring& file, const FileSignature& s) {
+    JsonObject json;
+    json.Text("file", file).Text("status", s.status);
+    if (!s.signer.empty()) json.Text("signer", s.signer);
+    if (!s.issuer.empty()) json.Text("issuer", s.issuer);
+    if (!s.reason.empty()) json.Text("reason", s.reason);
+    return json.Json();
+}
+
+std::vector<std::string> SignatureCells(const std::vector<FileSignature>& signatures) {
+    std::vector<std::string> cells(std::size(kCsvSignatureColumns));
+    for (size_t i = 0; i < signatures.size(); ++i) {
+        const FileSignature& s = signatures[i];
+        const std::string values[] = {s.status, s.signer, s.issuer, s.reason};
+        for (size_t column = 0; column < cells.size(); ++column) cells[column] += (i ? "|" : "") + values[column];
+    }
+    return cells;
 }
 
 // The evidence columns of one item: each a list over its files.
@@ -109,6 +130,7 @@ std::string TableItem(const ItemRecord& r, size_t width) {
     for (size_t i = 0; i < r.files.size(); ++i) {
         text += TableIndent() + TableText(r.files[i]);
         if (r.evidence && i < r.evidence->size()) text += "  (" + EvidenceSummary((*r.evidence)[i]) + ")";
+        if (r.signatures && i < r.signatures->size()) text += "  [" + TableText(SignatureSummary((*r.signatures)[i])) + "]";
         text += "\n";
     }
     return text;
@@ -152,6 +174,12 @@ std::string JsonItem(const ItemRecord& r) {
             evidence.push_back(EvidenceJson(r.files[i], (*r.evidence)[i]));
         json.Array("evidence", evidence);
     }
+    if (r.signatures) {
+        std::vector<std::string> signatures;
+        for (size_t i = 0; i < r.files.size() && i < r.signatures->size(); ++i)
+            signatures.push_back(SignatureJson(r.files[i], (*r.signatures)[i]));
+        json.Array("signatures", signatures);
+    }
     return json.Line();
 }
 
@@ -174,11 +202,13 @@ std::string CsvField(const std::string& text, CsvCells cells) {
     return quoted + "\"";
 }
 
-std::string CsvHeader(bool evidence) {
+std::string CsvHeader(bool evidence, bool signatures) {
     std::string line;
     for (const char* column : kCsvColumns) line += (line.empty() ? "" : ",") + std::string(column);
     if (evidence)
         for (const char* column : kCsvEvidenceColumns) line += "," + std::string(column);
+    if (signatures)
+        for (const char* column : kCsvSignatureColumns) line += "," + std::string(column);
     return line + "\r\n";
 }
 
@@ -206,6 +236,10 @@ std::string CsvItem(const ItemRecord& r, CsvCells cellForm) {
         std::vector<std::string> evidence = EvidenceCells(*r.evidence);
         cells.insert(cells.end(), evidence.begin(), evidence.end());
     }
+    if (r.signatures) {
+        std::vector<std::string> signatures = SignatureCells(*r.signatures);
+        cells.insert(cells.end(), signatures.begin(), signatures.end());
+    }
     std::string line;
     for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + CsvField(cells[i], cellForm);
     return line + "\r\n";
@@ -218,12 +252,12 @@ std::string CsvCounters(const Counters& counters) {
     return text;
 }
 
-std::string Header(OutputFormat format, bool evidence) {
+std::string Header(OutputFormat format, bool evidence, bool signatures) {
     switch (format) {
         case OutputFormat::Table:
             return TableHeader();
         case OutputFormat::Csv:
-            return CsvHeader(evidence);
+            return CsvHeader(evidence, signatures);
         case OutputFormat::Json:
             break;
     }

@@ -45,13 +45,13 @@ std::string JsonItem(const ItemRecord& record);
 std::string JsonCounters(const Counters& counters);
 
 std::string CsvField(const std::string& text, CsvCells cells = CsvCells::SpreadsheetSafe);
-// With evidence, the columns of the files' evidence follow.
-std::string CsvHeader(bool evidence = false);
+// With evidence, the columns of the files' evidence follow; with signatures, those of their signatures.
+std::string CsvHeader(bool evidence = false, bool signatures = false);
 std::string CsvItem(const ItemRecord& record, CsvCells cells = CsvCells::SpreadsheetSafe);
 // A table of its own (zvscan writes it to stderr): counter,value.
 std::string CsvCounters(const Counters& counters);
 
-std::string Header(OutputFormat format, bool evidence = false);  // empty for JSON Lines
+std::string Header(OutputFormat format, bool evidence = false, bool signatures = false);  // empty for JSON Lines
 std::string Item(OutputFormat format, const ItemRecord& record, CsvCells cells, size_t width = 0);
 std::string CountersText(OutputFormat format, const Counters& counters);
 

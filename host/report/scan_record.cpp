@@ -31,7 +31,8 @@ std::string ScanStartRecord(const ScanStart& start) {
         .Text("started", UtcNow())
         .Array("flags", flags)
         .Member("filters", start.filters)
-        .Bool("evidence", start.evidence);
+        .Bool("evidence", start.evidence)
+        .Bool("signatures", start.signatures);
     return JsonObject().Member("scan_start", record).Line();
 }
 

@@ -20,6 +20,7 @@ struct ScanStart {
     DWORD flags = 0;      // ZV_SCAN_* bits
     JsonObject filters;   // the selection, one member per filter given
     bool evidence = false;
+    bool signatures = false;
 };
 
 // {"scan_start":{...}}, with the facts of this program and machine (view, computer, Windows, user, time).
