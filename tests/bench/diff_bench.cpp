@@ -1,9 +1,9 @@
 // Benchmark of zvscan diff on large saved scans. Not a test: run it by hand (see README.md).
 //
-//   zvdiffbench [--items N] [--folder PATH]
-//     Writes two saved scans of N items (default 600000, about 500 bytes a line) into the folder
-//     (default the temporary folder), the second with 1 % of the items changed, 0.1 % removed and
-//     as many added; reads both and compares them as zvscan diff does, and prints the file sizes,
+//   zvdiffbench [--items N] [--current-items M] [--folder PATH]
+//     Writes two saved scans into the folder (default the temporary folder): a baseline of N items
+//     (default 600000, about 630 bytes a line) and a second of the first M of them (default N) with
+//     1 % of those changed, 0.1 % removed and as many added; reads both and compares them as zvscan diff does, and prints the file sizes,
 //     the times, the changes and the peak of the heap and of the working set. The files are removed.
 #include <windows.h>
 
@@ -77,7 +77,7 @@ bool WriteScan(const std::wstring& path, unsigned long items, bool second, unsig
         ++written;
         if (!flush(false)) return false;
     }
-    for (unsigned long i = 0; second && i < items / 1000; ++i, ++written) text += Line(items + i, false);
+    for (unsigned long i = 0; second && i < items / 1000; ++i, ++written) text += Line(1000000000ul + i, false);
     text += "{\"scan_end\":{\"items\":" + std::to_string(written) + ",\"seconds\":1.0}}\r\n";
     return flush(true);
 }
@@ -101,7 +101,7 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 int wmain(int argc, wchar_t** argv) {
-    unsigned long items = 600000;
+    unsigned long items = 600000, currentItems = 0;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring folder = temp;
@@ -109,16 +109,18 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring option = argv[i];
         if (option == L"--items") {
             items = std::wcstoul(argv[i + 1], nullptr, 10);
+        } else if (option == L"--current-items") {
+            currentItems = std::wcstoul(argv[i + 1], nullptr, 10);
         } else if (option == L"--folder") {
             folder = std::wstring(argv[i + 1]) + L"\\";
         } else {
-            std::fprintf(stderr, "usage: zvdiffbench [--items N] [--folder PATH]\n");
+            std::fprintf(stderr, "usage: zvdiffbench [--items N] [--current-items M] [--folder PATH]\n");
             return 2;
         }
     }
     std::wstring baselinePath = folder + L"zvdiffbench-baseline.jsonl", currentPath = folder + L"zvdiffbench-current.jsonl";
     unsigned long long baselineSize = 0, currentSize = 0;
-    if (!WriteScan(baselinePath, items, false, baselineSize) || !WriteScan(currentPath, items, true, currentSize)) {
+    if (!WriteScan(baselinePath, items, false, baselineSize) || !WriteScan(currentPath, currentItems ? currentItems : items, true, currentSize)) {
         std::fprintf(stderr, "zvdiffbench: cannot write the scans (error %lu)\n", GetLastError());
         return 1;
     }
