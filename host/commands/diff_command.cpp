@@ -1,7 +1,6 @@
 // zvscan diff: a saved scan against another or against a fresh scan.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "commands/commands.h"
 #include "commands/console.h"
@@ -10,39 +9,72 @@
 
 namespace zvscan {
 
-int RunDiff(const Options& options) {
-    std::vector<OrderedJson> baseline, current;
+namespace {
+
+bool Read(const std::wstring& path, SavedScan& scan) {
+    std::string warning;
     try {
-        baseline = ReadSavedScan(options.baseline);
-        if (!options.current.empty()) current = ReadSavedScan(options.current);
+        scan = ReadSavedScan(path, &warning);
     } catch (const SavedScanError& error) {
         Write(stderr, std::string("zvscan: ") + error.what() + "; nothing compared\n");
-        return kExitFailure;
+        return false;
     }
+    if (!warning.empty()) Write(stderr, "zvscan: warning: " + warning + "\n");
+    return true;
+}
+
+}  // namespace
+
+int RunDiff(const Options& options) {
+    SavedScan baseline, current;
+    if (!Read(options.baseline, baseline)) return kExitFailure;
+    if (!options.current.empty() && !Read(options.current, current)) return kExitFailure;
     if (options.current.empty()) {
+        // A baseline with evidence is compared with a scan that has it too.
+        Options scanOptions = options;
+        scanOptions.evidence = options.evidence || baseline.evidence();
         ScannerLibrary library;
         ComRef<IZVAutorunScanner> scanner;
-        if (!OpenScanner(options, library, scanner)) return kExitFailure;
+        if (!OpenScanner(scanOptions, library, scanner)) return kExitFailure;
         ScanSummary summary;
-        ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
-            current.push_back(OrderedJson::parse(JsonItem(record)));
-        });
+        ScanEnd end = Scan(scanOptions, library, scanner.Get(), summary,
+                           [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) { current.Add(JsonItem(record)); });
         if (end != ScanEnd::Done) return ExitCode(end);
+        if (scanOptions.evidence) current.set_evidence();
     }
-    std::vector<ItemChange> changes = CompareScans(baseline, current);
+    std::string note = EvidenceNotCompared(baseline, current);
+    if (!note.empty()) Write(stderr, "zvscan: " + note + "\n");
     switch (options.format) {
         case OutputFormat::Table:
-            Write(stdout, DiffTable(changes));
+            Write(stdout, DiffTableHeader());
             break;
         case OutputFormat::Json:
-            Write(stdout, DiffJsonLines(changes));
             break;
         case OutputFormat::Csv:
-            Write(stdout, DiffCsv(changes, options.csvCells));
+            Write(stdout, DiffCsvHeader());
             break;
     }
-    Write(stderr, "zvscan: " + DiffSummary(changes) + "\n");
-    return changes.empty() ? kExitSuccess : kExitDifferences;
+    DiffTally tally;
+    CompareScans(baseline, current, [&](ItemChange&& change) {
+        tally.Count(change);
+        switch (options.format) {
+            case OutputFormat::Table:
+                Write(stdout, DiffTableChange(change));
+                break;
+            case OutputFormat::Json:
+                Write(stdout, DiffJsonChange(change));
+                break;
+            case OutputFormat::Csv:
+                Write(stdout, DiffCsvChange(change, options.csvCells));
+                break;
+        }
+    });
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Write(stderr, "zvscan: the differences could not all be written to stdout\n");
+        return kExitFailure;
+    }
+    Write(stderr, "zvscan: " + tally.Summary() + "\n");
+    return tally.empty() ? kExitSuccess : kExitDifferences;
 }
 
 }  // namespace zvscan

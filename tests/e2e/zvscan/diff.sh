@@ -2,8 +2,9 @@
 # zvscan diff on a prefix seeded with the demo's entries (ZV_WINEPREFIX): a scan saved as JSON Lines,
 # then one Run value added, one removed, one changed and a service's image path changed give exactly
 # those four differences, in the table, JSON Lines and CSV, with the exit status of differences; a
-# scan compared with itself gives none; a baseline cut in the middle of a line is an error naming that
-# line, with nothing on stdout. The prefix is seeded again at the end, which puts the entries back.
+# scan compared with itself gives none; a baseline cut in the middle of a line, or one without its
+# end record, is an error naming the cut, with nothing on stdout; a baseline saved with evidence
+# finds a file whose bytes changed. The prefix is seeded again at the end, which puts everything back.
 #   diff.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -48,8 +49,9 @@ grep -qE '^added +[0-9a-f]{12} +0x10101015 .*\[ZvDemoAdded\]' "$table" || fail "
 grep -qE '^removed +[0-9a-f]{12} +0x1010100E .*\[ZvDemoHelper\]' "$table" || fail "the removed Run value is missing: $(cat "$table")"
 grep -qE '^changed +[0-9a-f]{12} +0x10101015 .*\[ZvDemoUpdater\]' "$table" || fail "the changed Run value is missing: $(cat "$table")"
 grep -qE '^changed +[0-9a-f]{12} +0x102.*ZvDemoService' "$table" || fail "the changed service is missing: $(cat "$table")"
-grep -qF 'data: "\"C:\\Program Files\\Zv Demo\\updater.exe\" /background" -> "C:\\windows\\notepad.exe /changed"' \
-  "$table" || fail "the table does not show what differed: $(cat "$table")"
+grep -qE '^ +baseline: "C:\\Program Files\\Zv Demo\\updater\.exe" /background$' "$table" &&
+  grep -qE '^ +current:  C:\\windows\\notepad\.exe /changed$' "$table" ||
+  fail "the table does not show what differed, as it is: $(cat "$table")"
 
 json="$work/diff.json"
 [ "$(wc -l <"$json")" -eq 4 ] || fail "not four JSON lines: $(cat "$json")"
@@ -74,4 +76,40 @@ zvscan diff "$(wine_path "$work/cut.jsonl")" "$baseline" >"$work/cut.out" || sta
 [ ! -s "$work/cut.out" ] || fail "a cut baseline half-reported: $(cat "$work/cut.out")"
 grep -q 'cut.jsonl, line 4: cut short' "$work/stderr" || fail "the cut line is not named: $(tail -n 2 "$work/stderr")"
 [ "$lines" -gt 4 ] || fail "the baseline is too short to cut"
-echo "diff: four differences in three forms, none for the same scan, a cut line named"
+
+# A scan with start and end records (added here when this zvscan does not write them yet) whose last
+# line is gone is refused, naming the cut; a scan without either is read with a warning.
+grep -q "complete cannot be checked" "$work/stderr" || grep -q '^{"scan_start"' "$work/baseline.jsonl" ||
+  fail "no warning that a scan without start and end records cannot be checked"
+if grep -q '^{"scan_start"' "$work/baseline.jsonl"; then
+  cp "$work/baseline.jsonl" "$work/whole.jsonl"
+else
+  items="$(grep -vc '^{"counters"' "$work/baseline.jsonl")"
+  { printf '{"scan_start":{"schema":2,"evidence":false}}\r\n'; cat "$work/baseline.jsonl"
+    printf '{"scan_end":{"items":%s,"seconds":1.0}}\r\n' "$items"; } >"$work/whole.jsonl"
+fi
+: >"$work/stderr"
+zvscan diff "$(wine_path "$work/whole.jsonl")" "$(wine_path "$work/whole.jsonl")" >/dev/null ||
+  fail "a whole scan with start and end records was not read: $(tail -n 2 "$work/stderr")"
+! grep -q warning "$work/stderr" || fail "a warning for a scan that can be checked: $(cat "$work/stderr")"
+head -n -1 "$work/whole.jsonl" >"$work/no-end.jsonl"
+status=0
+zvscan diff "$(wine_path "$work/no-end.jsonl")" >"$work/no-end.out" || status=$?
+[ "$status" -eq 1 ] && [ ! -s "$work/no-end.out" ] || fail "a baseline without its last line exited with $status"
+grep -qE 'no-end\.jsonl: cut short after [0-9]+ items \(no end record\)' "$work/stderr" ||
+  fail "the cut is not named: $(tail -n 2 "$work/stderr")"
+
+# A baseline saved with --evidence: the fresh scan gathers evidence too, and a file's new bytes are a change.
+"$root/scripts/seed-demo.sh" "$build" >/dev/null
+zvscan --evidence --format json >"$work/evidence.jsonl"
+printf 'other bytes\r\n' >"$ZV_WINEPREFIX/drive_c/ZvDemo/zvdemosvc.dll"
+status=0
+zvscan diff "$(wine_path "$work/evidence.jsonl")" --format json >"$work/evidence.out" || status=$?
+[ "$status" -eq 3 ] || fail "a changed file of an evidence baseline exited with $status, not 3"
+[ "$(wc -l <"$work/evidence.out")" -eq 1 ] && grep -q 'ZvDemoService","differences":{"evidence":' "$work/evidence.out" ||
+  fail "not exactly the service's evidence differs: $(cat "$work/evidence.out")"
+: >"$work/stderr"
+zvscan diff "$(wine_path "$work/evidence.jsonl")" "$baseline" >/dev/null || true
+[ "$(grep -c "evidence not compared: only .*evidence.jsonl has it" "$work/stderr")" -eq 1 ] ||
+  fail "no single word that evidence was not compared: $(cat "$work/stderr")"
+echo "diff: four differences in three forms, none for the same scan, a cut line and a missing end named, evidence compared"

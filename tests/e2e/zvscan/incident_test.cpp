@@ -222,7 +222,9 @@ TEST(ZvscanDiff, ReportFormsShowWhatDiffered) {
     std::vector<ItemChange> changes = CompareScans(baseline, current);
     std::string table = DiffTable(changes);
     EXPECT_NE(table.find("changed  3f09c2a1b7d4  0x10101015  HKU\\S-1\\Run\\[A]\n"), std::string::npos) << table;
-    EXPECT_NE(table.find("data: \"old.exe\" -> \"=new.exe\""), std::string::npos) << table;
+    EXPECT_NE(table.find("data\n" + std::string(37, ' ') + "baseline: old.exe\n" + std::string(37, ' ') + "current:  =new.exe\n"),
+              std::string::npos)
+        << table;
     OrderedJson line = OrderedJson::parse(DiffJsonLines(changes));
     EXPECT_EQ(line["change"], "changed");
     EXPECT_EQ(line["differences"]["data"]["baseline"], "old.exe");
