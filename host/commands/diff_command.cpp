@@ -69,10 +69,8 @@ int RunDiff(const Options& options) {
                 break;
         }
     });
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        Write(stderr, "zvscan: the differences could not all be written to stdout\n");
-        return kExitFailure;
-    }
+    // zvscan says what could not be written when it finishes the output.
+    if (OutputFailed()) return kExitFailure;
     Write(stderr, "zvscan: " + tally.Summary() + "\n");
     return tally.empty() ? kExitSuccess : kExitDifferences;
 }

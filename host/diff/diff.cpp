@@ -228,7 +228,7 @@ std::string EvidenceNotCompared(const SavedScan& baseline, const SavedScan& curr
            " has it";
 }
 
-std::string ShownText(const std::string& utf8) { return PrintableText(utf8); }
+std::string ShownText(const std::string& utf8) { return TableText(PrintableText(utf8)); }
 
 std::string DiffTableHeader() { return "CHANGE   KEY           ID          LOCATION\n"; }
 

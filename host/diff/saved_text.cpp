@@ -7,7 +7,6 @@ namespace zvscan {
 namespace {
 
 constexpr std::string_view kMarker = "\xEF\xBF\xBF";  // U+FFFF in UTF-8
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 std::optional<unsigned> HexUnit(std::string_view text, size_t at) {
     if (at + 4 > text.size()) return std::nullopt;
@@ -111,7 +110,7 @@ std::string EscapeLoneSurrogates(std::string_view json) {
 
 std::string PrintableText(std::string_view text) {
     return Unmark(
-        text, [](std::string_view) { return std::string(kReplacement); }, [] { return std::string(kMarker); });
+        text, [](std::string_view hex) { return "\\u" + std::string(hex); }, [] { return std::string(kMarker); });
 }
 
 }  // namespace zvscan

@@ -15,8 +15,8 @@ std::string KeepLoneSurrogates(std::string_view json);
 // JSON text dumped from parsed values, with each kept surrogate written as its escape again.
 std::string EscapeLoneSurrogates(std::string_view json);
 
-// A kept text as UTF-8 that can be printed: a lone surrogate becomes U+FFFD, as the scan's own table
-// and CSV write it.
+// A kept text as UTF-8 that can be printed: a lone surrogate becomes the visible text of its escape
+// ("\ud800"), as the scan's own CSV writes it.
 std::string PrintableText(std::string_view text);
 
 }  // namespace zvscan

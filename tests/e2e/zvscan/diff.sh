@@ -77,17 +77,16 @@ zvscan diff "$(wine_path "$work/cut.jsonl")" "$baseline" >"$work/cut.out" || sta
 grep -q 'cut.jsonl, line 4: cut short' "$work/stderr" || fail "the cut line is not named: $(tail -n 2 "$work/stderr")"
 [ "$lines" -gt 4 ] || fail "the baseline is too short to cut"
 
-# A scan with start and end records (added here when this zvscan does not write them yet) whose last
-# line is gone is refused, naming the cut; a scan without either is read with a warning.
-grep -q "complete cannot be checked" "$work/stderr" || grep -q '^{"scan_start"' "$work/baseline.jsonl" ||
-  fail "no warning that a scan without start and end records cannot be checked"
-if grep -q '^{"scan_start"' "$work/baseline.jsonl"; then
-  cp "$work/baseline.jsonl" "$work/whole.jsonl"
-else
-  items="$(grep -vc '^{"counters"' "$work/baseline.jsonl")"
-  { printf '{"scan_start":{"schema":2,"evidence":false}}\r\n'; cat "$work/baseline.jsonl"
-    printf '{"scan_end":{"items":%s,"seconds":1.0}}\r\n' "$items"; } >"$work/whole.jsonl"
-fi
+# A scan whose last line is gone is refused, naming the cut; one written before scans had start and
+# end records is read with a warning.
+grep -q '^{"scan_start"' "$work/baseline.jsonl" || fail "the saved scan has no start record"
+cp "$work/baseline.jsonl" "$work/whole.jsonl"
+grep -v '^{"scan_\(start\|end\)"' "$work/baseline.jsonl" >"$work/old.jsonl"
+: >"$work/stderr"
+zvscan diff "$(wine_path "$work/old.jsonl")" "$(wine_path "$work/whole.jsonl")" >/dev/null ||
+  fail "a scan without start and end records was not read: $(tail -n 2 "$work/stderr")"
+grep -q "complete cannot be checked" "$work/stderr" ||
+  fail "no warning that a scan without start and end records cannot be checked: $(cat "$work/stderr")"
 : >"$work/stderr"
 zvscan diff "$(wine_path "$work/whole.jsonl")" "$(wine_path "$work/whole.jsonl")" >/dev/null ||
   fail "a whole scan with start and end records was not read: $(tail -n 2 "$work/stderr")"
