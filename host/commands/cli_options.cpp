@@ -230,6 +230,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         undo->add_option("ENTRY", options.undoEntry, "The journal entry to undo")->check(kPosition)->type_name("N");
     undo->add_flag("--last", options.undoLast, "Undo the most recent entry that can be undone")->excludes(entryOption);
     undo->add_option("--journal", journal, journalHelp)->type_name("PATH");
+    undo->add_flag("--force", options.undoForce,
+                   "Put back what the repair changed even over later changes, showing what it overwrites");
     for (CLI::Option* option : {formatOption, countersOption, csvRawOption, evidenceOption}) undo->excludes(option);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
