@@ -185,8 +185,8 @@ JournalWriter::JournalWriter(const std::wstring& path, JournalOpen open, DWORD w
         if (error != ERROR_SHARING_VIOLATION) Fail(path, "cannot be opened for writing", error);
         // Another zvscan is writing it: its repairs take moments, so wait for it.
         if (GetTickCount64() >= deadline)
-            Fail(path, "is still held by another zvscan after " + std::to_string(waitMilliseconds / 1000.0).substr(0, 4) +
-                           " s of waiting", error);
+            Fail(path, "is still held by another zvscan after " + std::to_string(waitMilliseconds) + " ms of waiting",
+                 error);
         Sleep(50);
     }
     reading_ = ReadJournalFile(path);
@@ -363,7 +363,9 @@ UndoOutcome Undo(const std::vector<JournalEntry>& entries, unsigned long number,
         return {false, name + ": the repair did not finish, so zvscan cannot tell which state to expect; nothing restored"};
     if (!entry.Undoable()) return {false, name + ": the repair changed nothing (" + entry.result + "); nothing to undo"};
     std::string computer = ComputerName();
-    if (!entry.view.empty() && (entry.view != RegistryView() || !EqualsIgnoreCase(Wide(entry.computer), Wide(computer))))
+    bool otherComputer = !entry.computer.empty() && !computer.empty() &&
+                         !EqualsIgnoreCase(Wide(entry.computer), Wide(computer));
+    if (!entry.view.empty() && (entry.view != RegistryView() || otherComputer))
         return {false, name + ": refused, nothing was changed: it was made by " +
                            MadeBy(entry.architecture, entry.view, entry.computer) + ", and this is " +
                            MadeBy(ProgramArchitecture(), RegistryView(), computer) + ", which sees other keys; undo it with " +
