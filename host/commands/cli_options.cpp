@@ -83,9 +83,11 @@ const char kFooter[] =
     "--journal PATH) holding, before each Repair, everything that item's repair can change: registry keys\n"
     "with their whole subtree, the preload list, the classes keys of an open command, and a copy of a\n"
     "startup or autorun file in a quarantine folder beside the journal; after Repair, its HRESULT and the\n"
-    "state it left. undo lists the journal; undo ENTRY or --last puts an entry's state back exactly, and\n"
-    "refuses, changing nothing, when the state is no longer the one the repair left. A repair that\n"
-    "changed nothing (refused or failed) has nothing to undo.\n"
+    "state it left. undo lists the journal; undo ENTRY or --last puts back exactly what the entry's repair\n"
+    "changed, and refuses, changing nothing and showing the difference, when that is no longer as the\n"
+    "repair left it (--force puts it back over later changes, saying what it overwrites), or when the\n"
+    "entry was made by a zvscan of another registry view or on another computer. A repair that changed\n"
+    "nothing (refused or failed) has nothing to undo.\n"
     "  zvscan undo\n"
     "  zvscan undo --last\n"
     "\n"
@@ -261,6 +263,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         undo->add_option("ENTRY", options.undoEntry, "The journal entry to undo")->check(kPosition)->type_name("N");
     undo->add_flag("--last", options.undoLast, "Undo the most recent entry that can be undone")->excludes(entryOption);
     undo->add_option("--journal", journal, journalHelp)->type_name("PATH");
+    undo->add_flag("--force", options.undoForce,
+                   "Put back what the repair changed even over later changes, showing what it overwrites");
     for (CLI::Option* option :
          {formatOption, countersOption, csvRawOption, evidenceOption, outputOption, signaturesOption, unsignedOption})
         undo->excludes(option);

@@ -61,6 +61,7 @@ struct Options {
     std::wstring baseline, current;           // diff: saved scans; no current for a fresh scan
     unsigned long undoEntry = 0;              // undo: the entry to restore; 0 lists the journal
     bool undoLast = false;                    // undo: the most recent entry that can be undone
+    bool undoForce = false;                   // undo: over changes made since the repair
 };
 
 struct ParseOutcome {

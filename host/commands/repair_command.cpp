@@ -8,6 +8,7 @@
 #include "commands/console.h"
 #include "commands/scan_session.h"
 #include "repair/journal.h"
+#include "repair/repair_effect.h"
 #include "repair/repair_report.h"
 #include "win/text.h"
 
@@ -62,9 +63,12 @@ int RunRepair(const Options& options) {
         Write(stdout, TableIndent() + "request names: " + (file.empty() ? "no file" : Utf8(file)) + "\n");
         RepairVerdict verdict = PredictRepair(record, file);
         if (verdict != RepairVerdict::WouldRepair) predicted = kExitFailure;
+        std::string effect = verdict == RepairVerdict::WouldRepair ? DescribeRepairEffect(record, file) : std::string();
         if (options.dryRun || verdict != RepairVerdict::WouldRepair)
             Write(stdout, TableIndent() + (options.dryRun ? "dry run: " : "expected: ") + DescribeVerdict(verdict, file) +
-                              "\n");
+                              (effect.empty() ? "" : ": " + effect) + "\n");
+        else if (!effect.empty())
+            Write(stdout, TableIndent() + "the repair " + effect + "\n");
     }
     if (options.dryRun) {
         Write(stdout, "Dry run: nothing was changed.\n");
@@ -84,6 +88,7 @@ int RunRepair(const Options& options) {
 
     std::wstring journalPath = options.journalPath.empty() ? DefaultJournalPath() : options.journalPath;
     JournalWriter journal(journalPath);
+    for (const std::string& warning : journal.Reading().warnings) Write(stderr, "zvscan: warning: " + warning + "\n");
     int result = kExitSuccess;
     size_t done = 0;
     for (const auto& [item, record] : selected) {
@@ -102,7 +107,12 @@ int RunRepair(const Options& options) {
             Write(stdout, line + "not repaired: " + repair.problem + "\n");
             continue;
         }
-        Write(stdout, line + DescribeRepairResult(repair.hr, record.kind, file) + " (journal entry " +
+        // A repair can answer S_OK and leave everything as it was (a value that held the default already).
+        std::string unchanged =
+            repair.hr == S_OK && !repair.changed && repair.problem.empty()
+                ? "; nothing changed: the state after the repair is the state before it"
+                : "";
+        Write(stdout, line + DescribeRepairResult(repair.hr, record.kind, file) + unchanged + " (journal entry " +
                           std::to_string(repair.entry) + ")\n");
         if (!repair.problem.empty()) Write(stderr, "zvscan: " + repair.problem + "\n");
     }

@@ -46,7 +46,8 @@ constexpr unsigned long kInputMethodId = 0x10600001;
     throw std::runtime_error(what + " (error " + std::to_string(error) + ")");
 }
 
-// The predefined key a root name starts with, and the path below it ("S-1-5-21-...\" for a hive).
+}  // namespace
+
 HKEY PredefinedKey(const std::wstring& root, std::wstring& prefix) {
     struct Predefined {
         const wchar_t* name;
@@ -64,6 +65,17 @@ HKEY PredefinedKey(const std::wstring& root, std::wstring& prefix) {
     }
     throw std::runtime_error("not a registry root: " + Utf8(root));
 }
+
+void SetValue(HKEY key, const RegistryValue& value, const std::string& where) {
+    // Bytes that are not zero after the data: the registry then stores the data exactly as given and
+    // adds no terminator to a string value that lacks one.
+    std::string buffer = value.data + std::string(2, '\xFF');
+    LONG status = RegSetValueExW(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(buffer.data()),
+                                 static_cast<DWORD>(value.data.size()));
+    if (status != ERROR_SUCCESS) Fail("cannot write " + where + "\\[" + Utf8(value.name) + "]", status);
+}
+
+namespace {
 
 void ReadTree(HKEY key, RegistryTree& tree, const std::string& where) {
     DWORD subkeys = 0, maxSubkey = 0, valueCount = 0, maxValueName = 0, maxData = 0;
@@ -100,15 +112,6 @@ void ReadTree(HKEY key, RegistryTree& tree, const std::string& where) {
         ReadTree(child.Get(), subtree, subWhere);
         tree.subkeys.push_back(std::move(subtree));
     }
-}
-
-void SetValue(HKEY key, const RegistryValue& value, const std::string& where) {
-    // Bytes that are not zero after the data: the registry then stores the data exactly as given and
-    // adds no terminator to a string value that lacks one.
-    std::string buffer = value.data + std::string(2, '\xFF');
-    LONG status = RegSetValueExW(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(buffer.data()),
-                                 static_cast<DWORD>(value.data.size()));
-    if (status != ERROR_SUCCESS) Fail("cannot write " + where + "\\[" + Utf8(value.name) + "]", status);
 }
 
 // Makes the open key hold exactly what the tree holds.

@@ -65,6 +65,12 @@ void Quarantine(TargetState& state, const std::wstring& folder, const std::wstri
 // Puts the captured state back; throws std::runtime_error on a failure.
 void Restore(const TargetState& state);
 
+// The predefined key a root name starts with, and the path below it ("S-1-5-21-...\" for a hive);
+// throws std::runtime_error for a name that is not a root.
+HKEY PredefinedKey(const std::wstring& root, std::wstring& prefix);
+// Writes the value's type and exact bytes into the open key; where names the key in an error.
+void SetValue(HKEY key, const RegistryValue& value, const std::string& where);
+
 // SHA-256 of the state in a canonical form: names sorted without regard to case, quarantine left out.
 std::string Fingerprint(const TargetState& state);
 std::string Describe(const Target& target);

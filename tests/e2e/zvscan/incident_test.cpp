@@ -387,13 +387,13 @@ TEST_F(ZvscanJournal, RecordsReadBackAndABrokenLineIsNamed) {
 
     FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
-    ::WriteFile(file.Get(), "{\"type\":\"result\",\"ent", 21, &written, nullptr);
+    ::WriteFile(file.Get(), "{\"type\":\"result\",\"ent\n", 22, &written, nullptr);
     file = FileHandle();
     try {
         ReadJournal(path);
-        ADD_FAILURE() << "a cut line was accepted";
+        ADD_FAILURE() << "a damaged line was accepted";
     } catch (const JournalError& error) {
-        EXPECT_NE(std::string(error.what()).find(", line 5: the line is cut short"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find(", line 5: not a JSON object"), std::string::npos) << error.what();
     }
 }
 

@@ -2,7 +2,9 @@
 # zvscan repair on a prefix seeded with the demo's entries (ZV_WINEPREFIX), checked against registry
 # exports taken before and after: a dry run gives the verdict and the exit status of the real run (a
 # repairable item, an item without repair, a request naming rundll32.exe) and changes nothing, byte
-# for byte, nor does a declined confirmation; a key selects the same entry after another entry came
+# for byte, nor does a declined confirmation; the dry run and the prompt say what a repair changes
+# (AppInit_DLLs cleared with the other library in it), and a repair that leaves everything as it was
+# (Shell already explorer.exe) says that nothing changed; a key selects the same entry after another entry came
 # before it, while the old position with that key selects nothing; input methods of two hives name
 # their hives; --yes on one seeded Run value removes exactly that value, after which its old position
 # is refused. The prefix is seeded again at the end, which puts the value back.
@@ -50,7 +52,10 @@ updater_index="$(field '[ZvDemoUpdater]' index scan)"
 updater_key="$(field '[ZvDemoUpdater]' key scan)"
 helper_key="$(field '[ZvDemoHelper]' key scan)"
 bho_key="$(field 'zvdemobho.dll' key scan)"
-[ -n "$updater" ] && [ -n "$updater_index" ] && [ -n "$updater_key" ] && [ -n "$helper_key" ] && [ -n "$bho_key" ] ||
+appinit_key="$(field '[AppInit_DLLs]' key scan)"
+shell_key="$(field '"id":"0x1010100A"' key scan)"
+[ -n "$updater" ] && [ -n "$updater_index" ] && [ -n "$updater_key" ] && [ -n "$helper_key" ] && [ -n "$bho_key" ] &&
+  [ -n "$appinit_key" ] && [ -n "$shell_key" ] ||
   fail "the seeded entries are not in the scan"
 if wine_run reg query "$default_layout" >/dev/null 2>&1; then touch "$work/default-layout-existed"; fi
 
@@ -67,6 +72,19 @@ expect 1 "E_NOTIMPL (0x80004001): $no_repair" "the real run of an item without r
 refusal="not repaired: the request named .*rundll32.exe, a known system host program, .*--file PATH names another file"
 expect 1 "dry run: S_FALSE: $refusal" "the dry run of a rundll32 entry" repair --dry-run --key "$helper_key"
 expect 1 "S_FALSE (0x00000001): $refusal" "the real run of a rundll32 entry" repair --yes --key "$helper_key"
+# What a repair changes beyond its entry is told before it runs: in the dry run and at the prompt.
+expect 0 'dry run: would repair: clears AppInit_DLLs (also removes C:\\ZvDemo\\zvdemohook2.dll)' \
+  "the dry run of the AppInit_DLLs item" repair --dry-run --key "$appinit_key"
+if echo n | zvscan repair --key "$appinit_key" >"$work/declined.out"; then fail "a declined repair succeeded"; fi
+grep -qF 'the repair clears AppInit_DLLs (also removes C:\ZvDemo\zvdemohook2.dll)' "$work/declined.out" ||
+  fail "the confirmation does not say what the repair changes: $(cat "$work/declined.out")"
+expect 0 "dry run: would repair: deletes value ZvDemoUpdater of key HKEY_USERS" "the dry run of a Run value" \
+  repair --dry-run --key "$updater_key"
+expect 0 "dry run: would repair: restores Shell to explorer.exe (it holds that already: nothing will change)" \
+  "the dry run of a Shell that is explorer.exe" repair --dry-run --key "$shell_key"
+# A repair that leaves the state as it was says that nothing changed.
+expect 0 "\[Shell\]: S_OK (0x00000000): repaired; nothing changed: the state after the repair is the state before it" \
+  "the repair of a Shell that is explorer.exe" repair --yes --key "$shell_key"
 run_to index-alone.out repair --yes --index "$updater_index"
 [ "$status" -eq 2 ] || fail "repair --index without the listed key was not refused: status $status"
 if echo n | zvscan repair --key "$updater_key" >/dev/null; then fail "a declined repair succeeded"; fi

@@ -7,8 +7,11 @@
 # those before, byte for byte. The keys involved hold a REG_EXPAND_SZ value and an odd-length string.
 # A startup file with the read-only and hidden attributes cannot be deleted, and its record says so
 # with nothing to undo; so does the refused rundll32 repair. An undo after the entry was changed by
-# hand is refused and changes nothing. (Wine reports no media for its drives, so no drive autorun
-# file is scanned.) A dry run writes no journal. The prefix is seeded again at the end.
+# hand is refused, shows the difference and changes nothing, and --force puts the entry back over it;
+# a value added beside the entry neither blocks an undo nor is lost by it. Quarantined copies have
+# names that do not run; undo --last names the entry it restores when later ones have nothing to
+# undo; a journal that does not exist is an error. (Wine reports no media for its drives, so no drive
+# autorun file is scanned.) A dry run writes no journal. The prefix is seeded again at the end.
 #   undo.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -32,6 +35,7 @@ restore() {
   done
   wine_run reg delete "$user_run" /v ZvDemoExpand /f >/dev/null 2>&1 || true
   wine_run reg delete "$user_run" /v ZvDemoOdd /f >/dev/null 2>&1 || true
+  wine_run reg delete "$user_run" /v ZvDemoUnrelated /f >/dev/null 2>&1 || true
   for value in UIHost System Userinit Shell; do
     wine_run reg delete "HKLM\\$winlogon" /v "$value" /f >/dev/null 2>&1 || true
   done
@@ -132,18 +136,41 @@ same_registry before undone || fail "the undos did not restore the registry: $(r
 cmp -s "$work/before.folders" "$work/undone.folders" ||
   fail "the startup folders differ: $(diff "$work/before.folders" "$work/undone.folders")"
 
-# Changed by hand after the repair: the undo is refused and changes nothing.
+# Quarantined copies keep names that do not run; undo gave the files their own names back.
+quarantined="$(find "$work/journal.jsonl.quarantine" -type f -printf '%f\n')"
+echo "$quarantined" | grep -qx 'zvdemo-agent.exe.quarantined' || fail "the startup program is not quarantined: $quarantined"
+if echo "$quarantined" | grep -qv '\.quarantined$'; then fail "the quarantine holds runnable names: $quarantined"; fi
+
+# A value added beside the entry after the repair neither blocks the undo nor is lost by it.
 updater_key="$(key_of 0x10101015 '[ZvDemoUpdater]')"
+zvscan repair --yes --journal "$journal" --key "$updater_key" >/dev/null || fail "the Run value was not repaired"
+wine_run reg add "$user_run" /v ZvDemoUnrelated /d 'C:\ZvDemo\unrelated.exe' /f >/dev/null
+zvscan undo --last --journal "$journal" >/dev/null || fail "an unrelated value blocked the undo: $(tail -n 3 "$work/stderr")"
+wine_run reg query "$user_run" /v ZvDemoUnrelated >/dev/null 2>&1 || fail "the undo removed a value added after the repair"
+wine_run reg query "$user_run" /v ZvDemoUpdater >/dev/null 2>&1 || fail "the undo did not put the Run value back"
+wine_run reg delete "$user_run" /v ZvDemoUnrelated /f >/dev/null
+
+# Changed by hand after the repair: the undo is refused, shows the difference and changes nothing;
+# --force puts the entry back over it and says what it overwrote.
 zvscan repair --yes --journal "$journal" --key "$updater_key" >/dev/null || fail "the Run value was not repaired"
 wine_run reg add "$user_run" /v ZvDemoUpdater /d 'C:\ZvDemo\by-hand.exe' /f >/dev/null
 export_registry by_hand
 if zvscan undo --last --journal "$journal" >"$work/refused.out"; then fail "an undo over a change by hand succeeded"; fi
 grep -q 'refused, nothing was changed: .*\\Run is not as the repair left it' "$work/stderr" ||
   fail "the refusal is not explained: $(tail -n 2 "$work/stderr")"
+grep -qF '\Run\[ZvDemoUpdater]: the repair left it absent, now REG_SZ "C:\ZvDemo\by-hand.exe"' "$work/stderr" ||
+  fail "the refusal does not show the difference: $(tail -n 3 "$work/stderr")"
 export_registry after_refusal
 same_registry by_hand after_refusal || fail "a refused undo changed the registry: $(registry_changes by_hand after_refusal)"
+zvscan undo --last --force --journal "$journal" >"$work/forced.out" || fail "undo --force failed: $(tail -n 3 "$work/stderr")"
+grep -q 'overwrote' "$work/forced.out" && grep -qF 'by-hand.exe' "$work/forced.out" ||
+  fail "undo --force does not say what it overwrote: $(cat "$work/forced.out")"
+export_registry forced
+same_registry undone forced || fail "undo --force did not put the entry back: $(registry_changes undone forced)"
 
-# A repair the library refuses leaves a record with nothing to undo.
+# A repair the library refuses leaves a record with nothing to undo; undo --last then names the
+# earlier entry it restores and when that repair was made.
+zvscan repair --yes --journal "$journal" --key "$updater_key" >/dev/null || fail "the Run value was not repaired"
 helper_key="$(key_of 0x1010100E '[ZvDemoHelper]')"
 if zvscan repair --yes --journal "$journal" --key "$helper_key" >/dev/null; then fail "rundll32 was repaired"; fi
 zvscan undo --journal "$journal" >"$work/list.out"
@@ -151,5 +178,16 @@ tail -n 2 "$work/list.out" | grep -q ' nothing to undo .*\[ZvDemoHelper\]' || fa
 tail -n 1 "$work/list.out" | grep -q 'S_FALSE' || fail "the record does not give S_FALSE: $(tail -n 1 "$work/list.out")"
 entry="$(tail -n 2 "$work/list.out" | head -n 1 | awk '{print $1}')"
 if zvscan undo "$entry" --journal "$journal" >/dev/null; then fail "the refused repair was undone"; fi
-grep -q "entry $entry: the repair changed nothing" "$work/stderr" || fail "no word that there is nothing to undo"
-echo "undo: 11 repairs undone exactly, a change by hand refused, refused repairs recorded"
+grep -q "entry $entry (the repair of [^)]*): the repair changed nothing" "$work/stderr" || fail "no word that there is nothing to undo"
+zvscan undo --last --journal "$journal" >"$work/last.out" || fail "undo --last failed: $(tail -n 3 "$work/stderr")"
+previous=$((entry - 1))
+grep -q "undo --last: entry $previous, the repair of .*Z, is the latest entry that can be undone" "$work/stderr" ||
+  fail "undo --last does not say it passed over entry $entry: $(tail -n 2 "$work/stderr")"
+grep -q "^entry $previous (the repair of .*Z): restored .*\[ZvDemoUpdater\]" "$work/last.out" ||
+  fail "undo --last does not name the entry it restored: $(cat "$work/last.out")"
+
+# A journal that does not exist is an error, and undo does not create it.
+if zvscan undo --journal "$(wine_path "$work/none.jsonl")" >/dev/null; then fail "undo of a missing journal succeeded"; fi
+if zvscan undo --last --journal "$(wine_path "$work/none.jsonl")" >/dev/null; then fail "undo --last of a missing journal succeeded"; fi
+[ ! -e "$work/none.jsonl" ] || fail "undo created the missing journal"
+echo "undo: 11 repairs undone exactly, only the entry compared, a change by hand refused and forced, refused repairs recorded"
