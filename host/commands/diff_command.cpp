@@ -30,9 +30,10 @@ int RunDiff(const Options& options) {
     if (!Read(options.baseline, baseline)) return kExitFailure;
     if (!options.current.empty() && !Read(options.current, current)) return kExitFailure;
     if (options.current.empty()) {
-        // A baseline with evidence is compared with a scan that has it too.
+        // A baseline with evidence or signatures is compared with a scan that has them too.
         Options scanOptions = options;
         scanOptions.evidence = options.evidence || baseline.evidence();
+        scanOptions.signatures = options.signatures || baseline.signatures();
         ScannerLibrary library;
         ComRef<IZVAutorunScanner> scanner;
         if (!OpenScanner(scanOptions, library, scanner)) return kExitFailure;
@@ -41,9 +42,9 @@ int RunDiff(const Options& options) {
                            [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) { current.Add(JsonItem(record)); });
         if (end != ScanEnd::Done) return ExitCode(end);
         if (scanOptions.evidence) current.set_evidence();
+        if (scanOptions.signatures) current.set_signatures();
     }
-    std::string note = EvidenceNotCompared(baseline, current);
-    if (!note.empty()) Write(stderr, "zvscan: " + note + "\n");
+    for (const std::string& note : NotCompared(baseline, current)) Write(stderr, "zvscan: " + note + "\n");
     switch (options.format) {
         case OutputFormat::Table:
             Write(stdout, DiffTableHeader());

@@ -81,9 +81,12 @@ std::string Readable(const OrderedJson& value) {
 
 std::string Shown(const OrderedJson& value) { return value.is_null() ? "(none)" : ShownText(Readable(value)); }
 
-std::vector<FieldDifference> FieldDifferences(const OrderedJson& old, const OrderedJson& now, bool evidence) {
+std::vector<FieldDifference> FieldDifferences(const OrderedJson& old, const OrderedJson& now, bool evidence,
+                                              bool signatures) {
     std::vector<FieldDifference> differences;
-    auto compared = [&](const std::string& field) { return ComparedField(field) && (evidence || field != "evidence"); };
+    auto compared = [&](const std::string& field) {
+        return ComparedField(field) && (evidence || field != "evidence") && (signatures || field != "signatures");
+    };
     for (const auto& [field, value] : old.items()) {
         if (!compared(field)) continue;
         OrderedJson other = now.contains(field) ? now[field] : OrderedJson();
@@ -187,6 +190,7 @@ Matching Match(const SavedScan& baseline, const SavedScan& current) {
 
 void CompareScans(const SavedScan& baseline, const SavedScan& current, const std::function<void(ItemChange&&)>& visit) {
     bool evidence = baseline.evidence() && current.evidence();
+    bool signatures = baseline.signatures() && current.signatures();
     Matching matching = Match(baseline, current);
     for (std::uint32_t j = 0; j < current.size(); ++j) {
         OrderedJson item = current.Item(j);
@@ -200,7 +204,7 @@ void CompareScans(const SavedScan& baseline, const SavedScan& current, const std
             visit({ChangeKind::Added, std::move(item), {}});
             continue;
         }
-        ItemChange change{ChangeKind::Changed, OrderedJson(), FieldDifferences(old, item, evidence)};
+        ItemChange change{ChangeKind::Changed, OrderedJson(), FieldDifferences(old, item, evidence, signatures)};
         auto order = matching.order.find(j);
         if (order != matching.order.end()) change.differences.push_back(std::move(order->second));
         if (change.differences.empty()) continue;
@@ -222,10 +226,16 @@ std::vector<ItemChange> CompareScans(const std::vector<OrderedJson>& baseline, c
     return changes;
 }
 
-std::string EvidenceNotCompared(const SavedScan& baseline, const SavedScan& current) {
-    if (baseline.evidence() == current.evidence()) return {};
-    return "files' evidence not compared: only " + (baseline.evidence() ? baseline.name() : current.name()) +
-           " has it";
+std::vector<std::string> NotCompared(const SavedScan& baseline, const SavedScan& current) {
+    std::vector<std::string> notes;
+    auto note = [&](bool inBaseline, bool inCurrent, const char* what, const char* them) {
+        if (inBaseline != inCurrent)
+            notes.push_back(std::string(what) + " not compared: only " + (inBaseline ? baseline.name() : current.name()) +
+                            " has " + them);
+    };
+    note(baseline.evidence(), current.evidence(), "files' evidence", "it");
+    note(baseline.signatures(), current.signatures(), "files' signatures", "them");
+    return notes;
 }
 
 std::string ShownText(const std::string& utf8) { return TableText(PrintableText(utf8)); }

@@ -35,8 +35,8 @@ struct ItemChange {
 void CompareScans(const SavedScan& baseline, const SavedScan& current, const std::function<void(ItemChange&&)>& visit);
 std::vector<ItemChange> CompareScans(const std::vector<OrderedJson>& baseline, const std::vector<OrderedJson>& current);
 
-// What zvscan says, once, when only one of the scans gathered evidence; empty otherwise.
-std::string EvidenceNotCompared(const SavedScan& baseline, const SavedScan& current);
+// What zvscan says, once each, when only one of the scans gathered evidence or signatures.
+std::vector<std::string> NotCompared(const SavedScan& baseline, const SavedScan& current);
 
 // Every text the diff table shows, as the table shows it.
 std::string ShownText(const std::string& utf8);

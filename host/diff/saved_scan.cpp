@@ -54,6 +54,7 @@ void SavedScan::Add(std::string_view text, const OrderedJson& item) {
         throw SavedScanError("not an item of a scan saved with --format json (no \"id\" and \"location\")");
     if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw SavedScanError("an item of over 4 GB");
     if (item.contains("evidence")) evidence_ = true;
+    if (item.contains("signatures")) signatures_ = true;
     std::string_view kept = Keep(text);
     items_.push_back({kept.data(), static_cast<std::uint32_t>(kept.size()), Hash(DiffKey(item))});
 }
@@ -92,6 +93,8 @@ void SavedScanParser::Line(std::string_view line, bool complete) {
         started_ = true;
         auto evidence = start->find("evidence");
         if (evidence != start->end() && *evidence == true) scan_.set_evidence();
+        auto signatures = start->find("signatures");
+        if (signatures != start->end() && *signatures == true) scan_.set_signatures();
         return;
     }
     if (const OrderedJson* end = Record(record, "scan_end")) {

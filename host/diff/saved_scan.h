@@ -50,6 +50,9 @@ public:
     // Made with --evidence: its start record says so, or an item carries evidence.
     bool evidence() const { return evidence_; }
     void set_evidence() { evidence_ = true; }
+    // Made with --signatures, known the same way.
+    bool signatures() const { return signatures_; }
+    void set_signatures() { signatures_ = true; }
 
 private:
     struct Entry {
@@ -66,6 +69,7 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     size_t blockUsed_ = 0, blockSize_ = 0;
     bool evidence_ = false;
+    bool signatures_ = false;
 };
 
 // Reads a saved scan line by line. A scan written with start and end records must hold them first

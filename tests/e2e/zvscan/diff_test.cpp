@@ -107,10 +107,38 @@ TEST(ZvscanDiff, EvidenceIsComparedWhenBothScansHaveIt) {
     int changes = 0;
     CompareScans(baseline, without, [&](ItemChange&&) { ++changes; });
     EXPECT_EQ(changes, 0);
-    EXPECT_EQ(EvidenceNotCompared(baseline, without), "files' evidence not compared: only base.jsonl has it");
-    EXPECT_EQ(EvidenceNotCompared(without, baseline), "files' evidence not compared: only base.jsonl has it");
-    EXPECT_EQ(EvidenceNotCompared(baseline, baseline), "");
-    EXPECT_EQ(EvidenceNotCompared(without, without), "");
+    using Notes = std::vector<std::string>;
+    EXPECT_EQ(NotCompared(baseline, without), Notes{"files' evidence not compared: only base.jsonl has it"});
+    EXPECT_EQ(NotCompared(without, baseline), Notes{"files' evidence not compared: only base.jsonl has it"});
+    EXPECT_EQ(NotCompared(baseline, baseline), Notes{});
+    EXPECT_EQ(NotCompared(without, without), Notes{});
+}
+
+TEST(ZvscanDiff, SignaturesAreComparedWhenBothScansHaveThem) {
+    OrderedJson item = Entry("HKLM\\Run\\[A]", "C:\\a.exe", 1);
+    item["files"] = {"C:\\a.exe"};
+    item["signatures"] = {{{"file", "C:\\a.exe"}, {"status", "signed"}, {"signer", "Zv Signer"}, {"issuer", "Zv Root"}}};
+    SavedScan baseline = ParseSavedScan(Lines({item}), "base.jsonl");
+    EXPECT_TRUE(baseline.signatures());
+    for (const auto& [member, value] : std::vector<std::pair<std::string, std::string>>{{"status", "unsigned"},
+                                                                                        {"signer", "Zv Other"}}) {
+        OrderedJson changed = item;
+        changed["signatures"][0][member] = value;
+        std::vector<ItemChange> changes;
+        CompareScans(baseline, ParseSavedScan(Lines({changed}), "now.jsonl"),
+                     [&](ItemChange&& change) { changes.push_back(std::move(change)); });
+        ASSERT_EQ(changes.size(), 1u) << member;
+        ASSERT_EQ(changes[0].differences.size(), 1u);
+        EXPECT_EQ(changes[0].differences[0].field, "signatures");
+    }
+    OrderedJson plain = item;
+    plain.erase("signatures");
+    SavedScan without = ParseSavedScan(Lines({plain}), "plain.jsonl");
+    int changes = 0;
+    CompareScans(baseline, without, [&](ItemChange&&) { ++changes; });
+    EXPECT_EQ(changes, 0) << "a scan without signatures has no signatures to differ";
+    EXPECT_EQ(NotCompared(without, baseline),
+              std::vector<std::string>{"files' signatures not compared: only base.jsonl has them"});
 }
 
 TEST(ZvscanSavedScan, StartAndEndRecordsShowItIsWhole) {

@@ -127,4 +127,17 @@ for value in Untrusted Partial Changed Damaged Unsigned; do
   [ -n "$(line_of "$value" unsigned.jsonl)" ] || fail "--unsigned left out ZvSig$value"
 done
 [ "$kept" -eq 5 ] || fail "--unsigned kept $kept ZvSig entries, not the 5 files that are not validly signed"
+
+# A signed file swapped for an unsigned one: a diff against the saved scan, which has signatures,
+# checks them again and reports the change.
+cp "$folder/unsigned.exe" "$folder/trusted256.exe"
+status=0
+zvscan diff "$(wine_path "$work/scan.jsonl")" --format json >"$work/diff.jsonl" || status=$?
+[ "$status" -eq 3 ] || fail "the swapped file gave diff exit $status, not 3"
+for value in Trusted256 Again; do
+  grep -F "[ZvSig$value]" "$work/diff.jsonl" | grep -qF '"signatures"' || fail "diff: no signature change of ZvSig$value"
+done
+# The saved scan holds the registry category alone: a fresh scan's other items come as added.
+[ "$(grep -c '"category_name":"registry"' "$work/diff.jsonl")" -eq 2 ] ||
+  fail "diff: other registry changes than the two: $(grep '"category_name":"registry"' "$work/diff.jsonl")"
 echo "$name: passed"
