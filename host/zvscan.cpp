@@ -46,6 +46,7 @@ int wmain(int argc, wchar_t** argv) {
                 result = RunVersion(options);
                 break;
             case Command::Scan:
+            case Command::ViewScan:
                 result = RunScan(options);
                 break;
             case Command::Diff:

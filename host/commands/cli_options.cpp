@@ -180,7 +180,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.footer(kFooter);
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
-    std::string dll, format = "table", requestFile, journal, baseline, current, output;
+    std::string dll, format = "table", requestFile, journal, baseline, current, output, view = "both", otherBuild;
     std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
     bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
@@ -218,6 +218,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
                    ->type_name("N"));
     CLI::Option* evidenceOption = app.add_flag(
         "--evidence", options.evidence, "Also give every file's existence, size, last-write time and SHA-256");
+    app.add_option("--view", view,
+                   "On 64-bit Windows, the registry views to scan: both (default), native or wow64 (the 32-bit view, "
+                   "through the 32-bit zvscan)")
+        ->transform(CLI::IsMember({"both", "native", "wow64"}, CLI::ignore_case))
+        ->type_name("VIEW");
+    app.add_option("--other-build", otherBuild,
+                   "The zvscan.exe of the other architecture, for the other view (default: found beside this one)")
+        ->type_name("PATH");
     CLI::Option* signaturesOption = app.add_flag(
         "--signatures", options.signatures,
         "Also check every file's Authenticode signature: signed, untrusted, invalid, unsigned, catalog or error");
@@ -269,6 +277,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
          {formatOption, countersOption, csvRawOption, evidenceOption, outputOption, signaturesOption, unsignedOption})
         undo->excludes(option);
 
+    // The internal mode in which the other build scans its own view for this one: JSON Lines on stdout.
+    CLI::App* viewScan = app.add_subcommand("view-scan", "");
+    viewScan->group("");
+    viewScan->fallthrough();
+
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
         app.parse(reversed);
@@ -281,12 +294,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     options.command = repair->parsed() ? Command::Repair
                       : diff->parsed() ? Command::Diff
                       : undo->parsed() ? Command::Undo
+                      : viewScan->parsed() ? Command::ViewScan
                                        : Command::Scan;
     options.journalPath = Wide(journal);
     options.baseline = Wide(baseline);
     options.current = Wide(current);
     options.dllPath = Wide(dll);
     options.outputPath = Wide(output);
+    options.view = view == "native" ? ViewChoice::Native : view == "wow64" ? ViewChoice::Wow64 : ViewChoice::Both;
+    options.otherBuild = Wide(otherBuild);
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
     options.format = format == "json" ? OutputFormat::Json : format == "csv" ? OutputFormat::Csv : OutputFormat::Table;
@@ -305,6 +321,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
                     options.selection.unsignedOnly;
     if ((options.command == Command::Diff || options.command == Command::Undo) && filtered)
         return {false, kExitUsage, Usage("filters do not apply to " + std::string(diff->parsed() ? "diff" : "undo"))};
+    if (options.command == Command::ViewScan) {
+        options.format = OutputFormat::Json;
+        if (filtered) return {false, kExitUsage, Usage("filters do not apply to view-scan")};
+    }
     if (options.command == Command::Undo && options.scanFlags)
         return {false, kExitUsage, Usage("scan flags do not apply to undo")};
     if (options.command == Command::Repair && !options.selection.PinsItems()) {

@@ -41,12 +41,17 @@ struct Selection {
     std::string Describe() const;
 };
 
-enum class Command { Scan, Repair, Version, Diff, Undo };
+enum class Command { Scan, Repair, Version, Diff, Undo, ViewScan };
+
+// The registry views of 64-bit Windows a scan covers.
+enum class ViewChoice { Both, Native, Wow64 };
 
 struct Options {
     Command command = Command::Scan;
     std::wstring dllPath;     // empty: zvatrun.dll beside zvscan.exe
     std::wstring outputPath;  // scan, diff: the file the output goes to; empty for stdout
+    ViewChoice view = ViewChoice::Both;
+    std::wstring otherBuild;  // the other architecture's zvscan.exe; empty to look beside this one
     DWORD scanFlags = 0;   // ZV_SCAN_* bits
     OutputFormat format = OutputFormat::Table;
     CsvCells csvCells = CsvCells::SpreadsheetSafe;

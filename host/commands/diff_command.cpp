@@ -38,7 +38,9 @@ int RunDiff(const Options& options) {
         ComRef<IZVAutorunScanner> scanner;
         if (!OpenScanner(scanOptions, library, scanner)) return kExitFailure;
         ScanSummary summary;
-        ScanEnd end = Scan(scanOptions, library, scanner.Get(), summary,
+        ViewPlan plan;
+        if (!PlanScanViews(scanOptions, plan)) return kExitFailure;
+        ScanEnd end = Scan(scanOptions, library, scanner.Get(), plan, summary,
                            [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) { current.Add(JsonItem(record)); });
         if (end != ScanEnd::Done) return ExitCode(end);
         if (scanOptions.evidence) current.set_evidence();

@@ -10,6 +10,7 @@
 #include "repair/journal.h"
 #include "repair/repair_effect.h"
 #include "repair/repair_report.h"
+#include "views/view_process.h"
 #include "win/text.h"
 
 namespace zvscan {
@@ -33,14 +34,17 @@ int RunRepair(const Options& options) {
     ScannerLibrary library;
     ComRef<IZVAutorunScanner> scanner;
     if (!OpenScanner(options, library, scanner)) return kExitFailure;
+    ViewPlan plan;
+    if (!PlanScanViews(options, plan)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
     std::vector<std::pair<ComRef<IZVAutorunItemEx>, ItemRecord>> selected;
-    ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&& item, ItemRecord&& record) {
-        if (!options.selection.Matches(record)) return;
-        CountShown(summary, record, previousId);
-        selected.emplace_back(std::move(item), std::move(record));
-    });
+    ScanEnd end =
+        Scan(options, library, scanner.Get(), plan, summary, [&](ComRef<IZVAutorunItemEx>&& item, ItemRecord&& record) {
+            if (!options.selection.Matches(record)) return;
+            CountShown(summary, record, previousId);
+            selected.emplace_back(std::move(item), std::move(record));
+        });
     if (end != ScanEnd::Done) return ExitCode(end);
     Write(stderr, SummaryText(summary));
     if (selected.empty()) {
@@ -65,10 +69,14 @@ int RunRepair(const Options& options) {
         if (verdict != RepairVerdict::WouldRepair) predicted = kExitFailure;
         std::string effect = verdict == RepairVerdict::WouldRepair ? DescribeRepairEffect(record, file) : std::string();
         if (options.dryRun || verdict != RepairVerdict::WouldRepair)
-            Write(stdout, TableIndent() + (options.dryRun ? "dry run: " : "expected: ") + DescribeVerdict(verdict, file) +
-                              (effect.empty() ? "" : ": " + effect) + "\n");
+            Write(stdout, TableIndent() + (options.dryRun ? "dry run: " : "expected: ") +
+                              DescribeVerdict(verdict, file) + (effect.empty() ? "" : ": " + effect) + "\n");
         else if (!effect.empty())
             Write(stdout, TableIndent() + "the repair " + effect + "\n");
+        // An entry of the other view is repaired by the library that found it, in the other build.
+        if (!item)
+            Write(stdout, TableIndent() + "repaired in the " + plan.otherView + " view, through " +
+                              Utf8(plan.otherBuild) + "\n");
     }
     if (options.dryRun) {
         Write(stdout, "Dry run: nothing was changed.\n");
@@ -87,34 +95,55 @@ int RunRepair(const Options& options) {
     }
 
     std::wstring journalPath = options.journalPath.empty() ? DefaultJournalPath() : options.journalPath;
-    JournalWriter journal(journalPath);
-    for (const std::string& warning : journal.Reading().warnings) Write(stderr, "zvscan: warning: " + warning + "\n");
     int result = kExitSuccess;
     size_t done = 0;
+    {
+        JournalWriter journal(journalPath);
+        for (const std::string& warning : journal.Reading().warnings)
+            Write(stderr, "zvscan: warning: " + warning + "\n");
+        for (const auto& [item, record] : selected) {
+            if (!item) continue;
+            if (Interrupted()) {
+                Write(stderr, "zvscan: interrupted; " + std::to_string(selected.size() - done) + " of " +
+                                  std::to_string(selected.size()) + " items not repaired\n");
+                return kExitInterrupted;
+            }
+            std::wstring file = requestFile(record);
+            JournaledRepair repair = RepairWithJournal(journal, item.Get(), record, file);
+            ++done;
+            if (repair.hr != S_OK) result = kExitFailure;
+            std::string line = "#" + std::to_string(record.index) + " " + ItemKey(record) + " " + Hex32(record.id) +
+                               " " + Utf8(record.location) + ": ";
+            if (!repair.recorded) {
+                Write(stdout, line + "not repaired: " + repair.problem + "\n");
+                continue;
+            }
+            // A repair can answer S_OK and leave everything as it was (a value that held the default already).
+            std::string unchanged = repair.hr == S_OK && !repair.changed && repair.problem.empty()
+                                        ? "; nothing changed: the state after the repair is the state before it"
+                                        : "";
+            Write(stdout, line + DescribeRepairResult(repair.hr, record.kind, file) + unchanged + " (journal entry " +
+                              std::to_string(repair.entry) + ")\n");
+            if (!repair.problem.empty()) Write(stderr, "zvscan: " + repair.problem + "\n");
+        }
+    }
+    // The other view's entries, once this process has let go of the journal the other build writes too.
     for (const auto& [item, record] : selected) {
-        if (Interrupted()) {
-            Write(stderr, "zvscan: interrupted; " + std::to_string(selected.size() - done) + " of " +
-                              std::to_string(selected.size()) + " items not repaired\n");
-            return kExitInterrupted;
-        }
-        std::wstring file = requestFile(record);
-        JournaledRepair repair = RepairWithJournal(journal, item.Get(), record, file);
+        if (item) continue;
+        if (Interrupted()) return kExitInterrupted;
+        std::wstring arguments = L"repair --yes --view " + Wide(plan.otherView) + L" --key " +
+                                 Wide(ItemKey(record)) + L" --journal \"" + journalPath + L"\"";
+        if (options.requestFile) arguments += L" --file \"" + *options.requestFile + L"\"";
+        DWORD exitCode = 1;
+        std::string problem;
         ++done;
-        if (repair.hr != S_OK) result = kExitFailure;
-        std::string line = "#" + std::to_string(record.index) + " " + ItemKey(record) + " " + Hex32(record.id) + " " +
-                           Utf8(record.location) + ": ";
-        if (!repair.recorded) {
-            Write(stdout, line + "not repaired: " + repair.problem + "\n");
-            continue;
+        if (!RunProgram(plan.otherBuild, arguments, exitCode, problem)) {
+            Write(stdout,
+                  "#" + std::to_string(record.index) + " " + ItemKey(record) + ": not repaired: " + problem + "\n");
+            result = kExitFailure;
+        } else if (exitCode != 0) {
+            result = exitCode == static_cast<DWORD>(kExitInterrupted) ? kExitInterrupted : kExitFailure;
         }
-        // A repair can answer S_OK and leave everything as it was (a value that held the default already).
-        std::string unchanged =
-            repair.hr == S_OK && !repair.changed && repair.problem.empty()
-                ? "; nothing changed: the state after the repair is the state before it"
-                : "";
-        Write(stdout, line + DescribeRepairResult(repair.hr, record.kind, file) + unchanged + " (journal entry " +
-                          std::to_string(repair.entry) + ")\n");
-        if (!repair.problem.empty()) Write(stderr, "zvscan: " + repair.problem + "\n");
     }
     Write(stderr, "zvscan: journal " + Utf8(journalPath) + "\n");
     return result;

@@ -46,26 +46,38 @@ int RunScan(const Options& options) {
     ScannerLibrary library;
     ComRef<IZVAutorunScanner> scanner;
     if (!OpenScanner(options, library, scanner)) return kExitFailure;
+    ViewPlan plan;
+    if (!PlanScanViews(options, plan)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
     bool json = options.format == OutputFormat::Json;
+    // The other build scanning its view for this one says nothing but its records.
+    bool helper = options.command == Command::ViewScan;
     if (json) {
-        ScanStart start{kVersion,      library.Path(),   library.Architecture(), options.scanFlags,
-                        FiltersJson(options.selection), options.evidence, options.signatures};
+        ScanStart start{kVersion,
+                        library.Path(),
+                        library.Architecture(),
+                        options.scanFlags,
+                        FiltersJson(options.selection),
+                        options.evidence,
+                        options.signatures,
+                        plan.views};
         Write(stdout, ScanStartRecord(start));
     }
     Write(stdout, Header(options.format, options.evidence, options.signatures));
     size_t width = OutputWidth();
-    ScanEnd end = Scan(options, library, scanner.Get(), summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
-        if (!options.selection.Matches(record)) return;
-        CountShown(summary, record, previousId);
-        Write(stdout, Item(options.format, record, options.csvCells, width));
-    });
+    ScanEnd end =
+        Scan(options, library, scanner.Get(), plan, summary, [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) {
+            if (!options.selection.Matches(record)) return;
+            CountShown(summary, record, previousId);
+            Write(stdout, Item(options.format, record, options.csvCells, width));
+        });
     if (end != ScanEnd::Done) return ExitCode(end);
     // Counters after the records would make the CSV two tables in one file.
     if (options.counters)
         Write(options.format == OutputFormat::Csv ? stderr : stdout, CountersText(options.format, summary.counters));
-    if (json) Write(stdout, ScanEndRecord(summary.shown, summary.seconds));
+    if (json) Write(stdout, ScanEndRecord(summary.shown, summary.seconds, plan.views));
+    if (helper) return kExitSuccess;
     Write(stderr, SummaryText(summary));
     if (summary.shown == 0) Write(stderr, NoMatchText(options, summary.scanned));
     return kExitSuccess;

@@ -2,10 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "commands/console.h"
 #include "report/progress.h"
+#include "views/merge.h"
+#include "views/record_json.h"
+#include "win/machine.h"
 #include "win/text.h"
 
 namespace zvscan {
@@ -24,52 +29,89 @@ bool OpenScanner(const Options& options, ScannerLibrary& library, ComRef<IZVAuto
     return true;
 }
 
-ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ScanSummary& summary,
-             const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
+bool PlanScanViews(const Options& options, ViewPlan& plan) {
+    std::string notice;
+    bool any = PlanViews(options, plan, notice);
+    if (!notice.empty()) Write(stderr, "zvscan: " + notice + "\n");
+    return any;
+}
+
+ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ViewPlan& plan,
+             ScanSummary& summary, const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
     summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
     auto start = std::chrono::steady_clock::now();
-    ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
-    HRESULT hr = scanner->StartScan(&settings);
-    if (FAILED(hr)) {
-        Write(stderr, "zvscan: the scan failed to start (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
-        return ScanEnd::Failed;
+    std::vector<ViewItem> own;
+    bool collect = plan.other != nullptr;
+    if (plan.own) {
+        ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
+        HRESULT hr = scanner->StartScan(&settings);
+        if (FAILED(hr)) {
+            Write(stderr, "zvscan: the scan failed to start (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+            return ScanEnd::Failed;
+        }
+        ComRef<IZVAutorunItemEx> item;
+        ItemReader reader;
+        EvidenceCache evidence;
+        SignatureCache signatures;
+        std::string view = SystemHasTwoViews() ? RegistryView() : "";
+        Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
+            std::fwrite(text.data(), 1, text.size(), stderr);
+            std::fflush(stderr);
+        });
+        unsigned long rows = 0, previousId = 0;
+        while (!Interrupted() && !OutputFailed() && scanner->NextItem(item.Put())) {
+            ItemRecord record = reader.Read(item.Get());
+            record.view = view;
+            if (view == "wow64") UseWowFiles(record);
+            summary.scanned = record.index;
+            if (rows == 0 || record.id != previousId) ++rows;
+            previousId = record.id;
+            if (options.evidence) record.evidence = evidence.Of(record.files);
+            if (options.signatures) record.signatures = signatures.Of(record.files);
+            std::string row = Hex32(record.id) + " " + Utf8(record.location);
+            if (collect) {
+                own.push_back({std::move(item), std::move(record)});
+            } else {
+                visit(std::move(item), std::move(record));
+            }
+            ShowProgress(&progress);
+            progress.Update(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                            summary.scanned, rows, row);
+        }
+        ShowProgress(nullptr);
+        progress.End();
     }
-    ComRef<IZVAutorunItemEx> item;
-    ItemReader reader;
-    EvidenceCache evidence;
-    SignatureCache signatures;
-    Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
-    });
-    unsigned long rows = 0, previousId = 0;
-    while (!Interrupted() && !OutputFailed() && scanner->NextItem(item.Put())) {
-        ItemRecord record = reader.Read(item.Get());
-        summary.scanned = record.index;
-        if (rows == 0 || record.id != previousId) ++rows;
-        previousId = record.id;
-        if (options.evidence) record.evidence = evidence.Of(record.files);
-        if (options.signatures) record.signatures = signatures.Of(record.files);
-        std::string row = Hex32(record.id) + " " + Utf8(record.location);
-        visit(std::move(item), std::move(record));
-        ShowProgress(&progress);
-        progress.Update(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                        summary.scanned, rows, row);
-    }
-    ShowProgress(nullptr);
-    progress.End();
     if (Interrupted()) {
         Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
         return ScanEnd::Interrupted;
     }
     if (OutputFailed()) return ScanEnd::Failed;
-    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ComRef<IZVAutorunPerformView> view;
-    if (SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(view.Put())))) {
-        for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
-            summary.counters[kind - 1] = view->GetCount(kind);
+    if (collect) {
+        std::vector<std::string> lines;
+        std::string problem;
+        std::vector<ItemRecord> other;
+        if (plan.other->Finish(lines, problem)) {
+            for (const std::string& line : lines)
+                if (std::optional<ItemRecord> record = RecordFromJson(line)) other.push_back(std::move(*record));
+        } else {
+            Write(stderr, "zvscan: the " + plan.otherView + " view is not scanned: " + problem + "\n");
+            plan.views.pop_back();
+        }
+        std::vector<ViewItem> merged = MergeViews(std::move(own), std::move(other));
+        summary.scanned = static_cast<unsigned long>(merged.size());
+        for (ViewItem& entry : merged) {
+            if (Interrupted() || OutputFailed()) break;
+            visit(std::move(entry.item), std::move(entry.record));
+        }
     }
-    return ScanEnd::Done;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ComRef<IZVAutorunPerformView> counters;
+    if (plan.own &&
+        SUCCEEDED(scanner->QueryInterface(IID_IZVAutorunPerformView, reinterpret_cast<void**>(counters.Put())))) {
+        for (ULONG kind = ZV_COUNT_FILE_PROBES; kind <= ZV_COUNT_EXTENSION_SEARCHES; ++kind)
+            summary.counters[kind - 1] = counters->GetCount(kind);
+    }
+    return OutputFailed() ? ScanEnd::Failed : ScanEnd::Done;
 }
 
 int ExitCode(ScanEnd end) { return end == ScanEnd::Interrupted ? kExitInterrupted : kExitFailure; }

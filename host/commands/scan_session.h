@@ -8,6 +8,7 @@
 #include "loader/scanner_library.h"
 #include "report/item_record.h"
 #include "report/output.h"
+#include "views/view_plan.h"
 
 namespace zvscan {
 
@@ -17,10 +18,16 @@ bool OpenScanner(const Options& options, ScannerLibrary& library, ComRef<IZVAuto
 
 enum class ScanEnd { Done, Failed, Interrupted };
 
-// Scans with the options' flags and hands every item to visit with its position in the scan. The
-// summary (everything but the shown counts) is filled in. Stops early when Ctrl-C is pressed.
-ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ScanSummary& summary,
-             const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit);
+// Decides the registry views to scan and starts the other view's helper (see PlanViews), saying on
+// stderr why a view asked for is not scanned. False when none is left.
+bool PlanScanViews(const Options& options, ViewPlan& plan);
+
+// Scans with the options' flags and hands every item to visit with its position in the scan: the
+// library's item with its record, or for an item of the other view (from the helper) no item. With
+// two views the items come once both scans have ended, an entry both see alike once. The summary
+// (everything but the shown counts) is filled in. Stops early when Ctrl-C is pressed.
+ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ViewPlan& plan,
+             ScanSummary& summary, const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit);
 
 // The exit code of a scan that did not end as Done.
 int ExitCode(ScanEnd end);

@@ -17,10 +17,12 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// Fields that say where an item stands in its scan or that follow from what identifies it.
+// Fields that say where an item stands in its scan or that follow from what identifies it (the view
+// and the real key from the location and the view, the no-file mark from the files): a scan saved
+// before they were written differs in none of them.
 bool ComparedField(const std::string& field) {
     return field != "index" && field != "key" && field != "id" && field != "category" && field != "category_name" &&
-           field != "location" && field != "hive";
+           field != "location" && field != "hive" && field != "view" && field != "real_key" && field != "no_file_found";
 }
 
 std::string Text(const OrderedJson& item, const char* field) {

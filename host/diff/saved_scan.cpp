@@ -45,7 +45,9 @@ const OrderedJson* Record(const OrderedJson& line, const char* name) {
 OrderedJson ParseItemText(std::string_view text) { return OrderedJson::parse(KeepLoneSurrogates(text)); }
 
 std::string DiffKey(const OrderedJson& item) {
-    return Upper(Text(item, "id")) + "\n" + Upper(Text(item, "hive")) + "\n" + Upper(Text(item, "location"));
+    // An entry only the WOW64 view sees is another than the native one at the same location.
+    std::string view = Text(item, "view") == "wow64" ? "\nWOW64" : "";
+    return Upper(Text(item, "id")) + "\n" + Upper(Text(item, "hive")) + "\n" + Upper(Text(item, "location")) + view;
 }
 
 void SavedScan::Add(std::string_view text, const OrderedJson& item) {

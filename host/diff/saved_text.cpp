@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "win/text.h"
+
 namespace zvscan {
 
 namespace {
@@ -111,6 +113,21 @@ std::string EscapeLoneSurrogates(std::string_view json) {
 std::string PrintableText(std::string_view text) {
     return Unmark(
         text, [](std::string_view hex) { return "\\u" + std::string(hex); }, [] { return std::string(kMarker); });
+}
+
+std::wstring KeptTextToWide(std::string_view text) {
+    std::string wtf8 = Unmark(
+        text,
+        [](std::string_view hex) {
+            unsigned unit = HexUnit(hex, 0).value_or(0xFFFD);
+            std::string bytes;
+            bytes += static_cast<char>(0xE0 | (unit >> 12));
+            bytes += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (unit & 0x3F));
+            return bytes;
+        },
+        [] { return std::string(kMarker); });
+    return FromWtf8(wtf8);
 }
 
 }  // namespace zvscan

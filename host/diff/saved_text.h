@@ -19,4 +19,7 @@ std::string EscapeLoneSurrogates(std::string_view json);
 // ("\ud800"), as the scan's own CSV writes it.
 std::string PrintableText(std::string_view text);
 
+// A kept text as the UTF-16 it was written from, each lone surrogate put back.
+std::wstring KeptTextToWide(std::string_view text);
+
 }  // namespace zvscan

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win/handles.h"
+#include "win/machine.h"
 #include "win/text.h"
 
 namespace zvscan {
@@ -107,13 +108,16 @@ std::wstring StartupFolderHive(const std::wstring& filePath, unsigned long occur
 
 }  // namespace
 
-std::wstring HiveOfKey(HKEY key) {
+namespace {
+
+// The kernel's name of an open key: \REGISTRY\MACHINE\... or \REGISTRY\USER\...; empty for a
+// predefined key or when the system does not say.
+std::wstring KernelKeyName(HKEY key) {
     static const HKEY kPredefined[] = {HKEY_CLASSES_ROOT,      HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE, HKEY_USERS,
                                        HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA};
     if (!key) return {};
     for (HKEY predefined : kPredefined)
         if (key == predefined) return {};
-    // The key's full name in the native namespace: \REGISTRY\USER\<hive>\...
     using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     constexpr int kKeyNameInformation = 3;
     static const auto queryKey = reinterpret_cast<NtQueryKeyFunction>(
@@ -121,17 +125,46 @@ std::wstring HiveOfKey(HKEY key) {
     if (!queryKey) return {};
     std::vector<ULONG> buffer(1024);  // a length, then the name
     ULONG needed = 0;
-    if (queryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)), &needed) < 0)
-        return {};
-    std::wstring name(reinterpret_cast<const wchar_t*>(buffer.data() + 1), buffer[0] / sizeof(wchar_t));
+    LONG status = queryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)),
+                           &needed);
+    if (status < 0 && needed > buffer.size() * sizeof(ULONG) && needed < (1u << 20)) {
+        buffer.resize(needed / sizeof(ULONG) + 1);
+        status = queryKey(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG)),
+                          &needed);
+    }
+    if (status < 0 || buffer[0] > (buffer.size() - 1) * sizeof(ULONG)) return {};
+    return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + 1), buffer[0] / sizeof(wchar_t));
+}
+
+bool StartsWithFolded(const std::wstring& text, const std::wstring& start) {
+    return text.size() >= start.size() && EqualsIgnoreCase(text.substr(0, start.size()), start);
+}
+
+}  // namespace
+
+std::wstring HiveOfKey(HKEY key) {
+    std::wstring name = KernelKeyName(key);
     const std::wstring users = L"\\REGISTRY\\USER\\";
-    if (name.size() <= users.size() || !EqualsIgnoreCase(name.substr(0, users.size()), users)) return {};
+    if (name.size() <= users.size() || !StartsWithFolded(name, users)) return {};
     return name.substr(users.size(), name.find(L'\\', users.size()) - users.size());
 }
 
-std::string ItemKey(const ItemRecord& record) {
+std::wstring RealKeyName(HKEY root, const std::wstring& path) {
+    RegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return {};
+    std::wstring name = KernelKeyName(key.Get());
+    for (const auto& [kernel, shown] : {std::pair<std::wstring, std::wstring>{L"\\REGISTRY\\MACHINE", L"HKLM"},
+                                        std::pair<std::wstring, std::wstring>{L"\\REGISTRY\\USER", L"HKU"}})
+        if (StartsWithFolded(name, kernel)) return shown + name.substr(kernel.size());
+    return {};
+}
+
+namespace {
+
+std::string KeyOf(const ItemRecord& record) {
     // WTF-8: the same bytes as UTF-8 for well-formed text, and distinct for each unpaired surrogate.
     std::string identity = Hex32(record.id) + "\n" + Wtf8(Folded(record.hive)) + "\n" + Wtf8(Folded(record.location));
+    if (record.view == "wow64") identity += "\nwow64";
     // FNV-1a, folded to 48 bits: short enough to type, ample for the entries of one machine.
     std::uint64_t hash = 0xCBF29CE484222325ull;
     for (unsigned char c : identity) {
@@ -143,6 +176,10 @@ std::string ItemKey(const ItemRecord& record) {
     std::snprintf(text, sizeof(text), "%012llx", static_cast<unsigned long long>(hash));
     return text;
 }
+
+}  // namespace
+
+std::string ItemKey(const ItemRecord& record) { return KeyOf(record); }
 
 const char* CategoryName(unsigned long category) {
     for (const CategoryEntry& entry : kCategories)
@@ -228,6 +265,7 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned 
         record.valueData = Text(reg->GetValueData());
         record.root = RootName(reg->GetRootKey(), record.location, record.keyPath);
         record.hive = HiveOfKey(reg->GetRootKey());
+        if (SystemHasTwoViews()) record.realKey = RealKeyName(reg->GetRootKey(), record.keyPath);
     } else if (record.category == 0x10200000) {
         record.kind = ItemKind::Service;
     } else if (record.category == 0x10300000) {

@@ -37,6 +37,12 @@ struct ItemRecord {
     std::wstring extension, progId, verb;
     // With --evidence: the facts of each file, in the order of files.
     std::optional<std::vector<FileEvidence>> evidence;
+    // On 64-bit Windows: the registry view the entry was seen in ("native", "wow64", or "both" for an
+    // entry the two views share); empty where the system has one view.
+    std::string view;
+    // A registry item's key as the system names it ("HKLM\SOFTWARE\WOW6432Node\..."), where a view
+    // redirects the key the library names; empty where the system has one view.
+    std::wstring realKey;
     // With --signatures: who signed each file, in the order of files.
     std::optional<std::vector<FileSignature>> signatures;
 };
@@ -65,11 +71,15 @@ private:
 };
 
 // The item's key: twelve lower-case hex digits derived from its identifier, hive and location
-// (without regard to case), the same in every scan for as long as the entry exists.
+// (without regard to case), the same in every scan for as long as the entry exists; an entry that
+// only the WOW64 view sees has a key of its own.
 std::string ItemKey(const ItemRecord& record);
 
 // The HKEY_USERS subkey a registry key handle lies in; empty for a predefined key or a key outside
 // HKEY_USERS.
 std::wstring HiveOfKey(HKEY key);
+// The full name the system gives the key `path` below `root` in this process's view, such as
+// HKLM\SOFTWARE\WOW6432Node\... for a redirected key; empty when it cannot be opened.
+std::wstring RealKeyName(HKEY root, const std::wstring& path);
 
 }  // namespace zvscan

@@ -20,7 +20,7 @@ const char* const kCounterJsonNames[] = {"file_probes", "command_lines",      "f
 const char* const kCsvColumns[] = {"index",     "key",       "id",            "category",  "category_name", "kind",
                                    "location",  "hive",      "repairable",    "files",     "root",          "key_path",
                                    "value",     "data",      "ini_path",      "section",   "ini_key",       "file_path",
-                                   "preload_index", "layout_id", "extension", "progid",    "verb",          "no_file_found"};
+                                   "preload_index", "layout_id", "extension", "progid",    "verb",          "no_file_found", "view",      "real_key"};
 
 // With --evidence, after the columns above: one value per file, joined with '|' like the files.
 const char* const kCsvEvidenceColumns[] = {"file_exists", "file_size", "file_last_write", "file_sha256", "file_reason"};
@@ -104,6 +104,13 @@ namespace {
 
 // Cut to what is left of a line `width` columns wide after the indentation, ending in "..."; whole
 // when the width is not known (0). Counts code points, the columns most of them take.
+// The root as a real key names it: HKLM and HKU.
+std::wstring ShortRoot(const std::wstring& root) {
+    if (EqualsIgnoreCase(root, L"HKEY_LOCAL_MACHINE")) return L"HKLM";
+    if (root.size() > 10 && EqualsIgnoreCase(root.substr(0, 11), L"HKEY_USERS\\")) return L"HKU" + root.substr(10);
+    return root;
+}
+
 std::string Shortened(const std::string& utf8, size_t width) {
     if (width == 0) return utf8;
     size_t room = width > kTableLocationColumn + 24 ? width - kTableLocationColumn - 1 : 23;
@@ -124,7 +131,10 @@ std::string TableItem(const ItemRecord& r, size_t width) {
     char head[96];
     std::snprintf(head, sizeof(head), "%5lu  %s  %s  %-16s  %-6s  ", r.index, ItemKey(r).c_str(), Hex32(r.id).c_str(),
                   CategoryName(r.category), r.repairable ? "yes" : "no");
-    std::string text = head + TableText(r.location) + (r.hive.empty() ? "" : "  (hive " + TableText(r.hive) + ")") + "\n";
+    std::string text = head + TableText(r.location) + (r.hive.empty() ? "" : "  (hive " + TableText(r.hive) + ")") +
+                       (r.view == "wow64" ? "  (wow64)" : "") + "\n";
+    if (!r.realKey.empty() && !EqualsIgnoreCase(r.realKey, ShortRoot(r.root) + L"\\" + r.keyPath))
+        text += TableIndent() + "real key: " + TableText(r.realKey) + "\n";
     if (r.kind == ItemKind::Registry) text += TableIndent() + Shortened("data: " + TableText(r.valueData), width) + "\n";
     if (r.files.empty()) text += TableIndent() + kNoFileFound + "\n";
     for (size_t i = 0; i < r.files.size(); ++i) {
@@ -158,6 +168,8 @@ std::string JsonItem(const ItemRecord& r) {
         .Text("kind", std::string(KindName(r.kind)))
         .Text("location", r.location);
     if (!r.hive.empty()) json.Text("hive", r.hive);
+    if (!r.view.empty()) json.Text("view", r.view);
+    if (!r.realKey.empty()) json.Text("real_key", r.realKey);
     json.Texts("files", r.files);
     if (r.files.empty()) json.Bool("no_file_found", true);
     json.Bool("repairable", r.repairable);
@@ -226,8 +238,10 @@ std::string CsvItem(const ItemRecord& r, CsvCells cellForm) {
                                       VisibleUtf8(r.hive),
                                       r.repairable ? "true" : "false",
                                       files};
-    cells.resize(std::size(kCsvColumns));
-    cells.back() = r.files.empty() ? "true" : "false";
+    cells.resize(std::size(kCsvColumns) - 3);
+    cells.push_back(r.files.empty() ? "true" : "false");
+    cells.push_back(r.view);
+    cells.push_back(VisibleUtf8(r.realKey));
     for (const KindField& field : KindFields(r)) {
         for (size_t column = 0; column < std::size(kCsvColumns); ++column)
             if (std::string(kCsvColumns[column]) == field.name) cells[column] = VisibleUtf8(field.text);

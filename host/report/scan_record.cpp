@@ -6,6 +6,15 @@
 #include "zvatrun.h"
 
 namespace zvscan {
+namespace {
+
+std::vector<std::string> Quoted(const std::vector<std::string>& texts) {
+    std::vector<std::string> quoted;
+    for (const std::string& text : texts) quoted.push_back(JsonString(text));
+    return quoted;
+}
+
+}  // namespace
 
 std::string ScanStartRecord(const ScanStart& start) {
     std::vector<std::string> flags;
@@ -15,9 +24,9 @@ std::string ScanStartRecord(const ScanStart& start) {
     WindowsVersion windows = RunningWindowsVersion();
     JsonObject record;
     record.Number("schema", kSavedScanSchema)
-        .Member("zvscan", JsonObject()
-                              .Text("version", start.zvscanVersion)
-                              .Text("architecture", std::string(ProgramArchitecture())))
+        .Member(
+            "zvscan",
+            JsonObject().Text("version", start.zvscanVersion).Text("architecture", std::string(ProgramArchitecture())))
         .Member("library", JsonObject()
                                .Text("path", start.libraryPath)
                                .Text("architecture", start.libraryArchitecture)
@@ -33,11 +42,15 @@ std::string ScanStartRecord(const ScanStart& start) {
         .Member("filters", start.filters)
         .Bool("evidence", start.evidence)
         .Bool("signatures", start.signatures);
+    if (!start.views.empty()) record.Array("views", Quoted(start.views));
     return JsonObject().Member("scan_start", record).Line();
 }
 
-std::string ScanEndRecord(unsigned long items, double seconds) {
-    return JsonObject().Member("scan_end", JsonObject().Number("items", items).Seconds("seconds", seconds)).Line();
+std::string ScanEndRecord(unsigned long items, double seconds, const std::vector<std::string>& views) {
+    JsonObject end;
+    end.Number("items", items).Seconds("seconds", seconds);
+    if (!views.empty()) end.Array("views", Quoted(views));
+    return JsonObject().Member("scan_end", end).Line();
 }
 
 }  // namespace zvscan

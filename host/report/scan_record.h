@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "report/json_line.h"
 
@@ -21,11 +22,13 @@ struct ScanStart {
     JsonObject filters;   // the selection, one member per filter given
     bool evidence = false;
     bool signatures = false;
+    std::vector<std::string> views;  // on 64-bit Windows: the registry views the scan covers
 };
 
 // {"scan_start":{...}}, with the facts of this program and machine (view, computer, Windows, user, time).
 std::string ScanStartRecord(const ScanStart& start);
-// {"scan_end":{"items":N,"seconds":S}}: N item records stand between the two.
-std::string ScanEndRecord(unsigned long items, double seconds);
+// {"scan_end":{"items":N,"seconds":S}}: N item records stand between the two; on 64-bit Windows
+// also the views the scan covered in the end.
+std::string ScanEndRecord(unsigned long items, double seconds, const std::vector<std::string>& views = {});
 
 }  // namespace zvscan

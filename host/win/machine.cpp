@@ -16,6 +16,12 @@ const char* RegistryView() {
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? "wow64" : "native";
 }
 
+bool SystemHasTwoViews() {
+    if (sizeof(void*) == 8) return true;
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 std::string ComputerName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;

@@ -12,6 +12,9 @@ const char* ProgramArchitecture();
 // The registry view this process sees: "wow64" for a 32-bit process on 64-bit Windows (its HKLM\SOFTWARE
 // and classes redirected to Wow6432Node), "native" otherwise.
 const char* RegistryView();
+// True on 64-bit Windows, whose registry and system folder a 32-bit process sees through the WOW64
+// view: there each view holds entries the other cannot see.
+bool SystemHasTwoViews();
 
 // The computer's NetBIOS name and the user the process runs as, in UTF-8; empty when unknown.
 std::string ComputerName();

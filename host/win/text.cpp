@@ -74,6 +74,37 @@ std::string Wtf8(const std::wstring& text) {
     return Encode(text, [](std::string& out, wchar_t c) { AppendCodePoint(out, c); });
 }
 
+std::wstring FromWtf8(const std::string& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+        unsigned lead = byte(i);
+        size_t length = lead < 0x80             ? 1
+                        : (lead & 0xE0) == 0xC0 ? 2
+                        : (lead & 0xF0) == 0xE0 ? 3
+                        : (lead & 0xF8) == 0xF0 ? 4
+                                                : 0;
+        bool whole = length > 0 && i + length <= text.size();
+        for (size_t k = 1; whole && k < length; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
+        if (!whole) {
+            out += static_cast<wchar_t>(0xFFFD);
+            ++i;
+            continue;
+        }
+        unsigned long point = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) point = (point << 6) | (byte(i + k) & 0x3F);
+        if (point >= 0x10000) {
+            out += static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(point);
+        }
+        i += length;
+    }
+    return out;
+}
+
 std::string VisibleUtf8(const std::wstring& text) {
     return Encode(text, [](std::string& out, wchar_t c) {
         char escape[8];
@@ -141,12 +172,12 @@ std::string SystemMessage(DWORD code, const std::wstring& insert) {
 
 std::wstring Folded(const std::wstring& text) {
     if (text.empty()) return text;
-    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), nullptr,
-                             0, nullptr, nullptr, 0);
+    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                             nullptr, 0, nullptr, nullptr, 0);
     if (size <= 0) return text;
     std::wstring folded(static_cast<size_t>(size), L'\0');
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), folded.data(), size,
-                  nullptr, nullptr, 0);
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), folded.data(),
+                  size, nullptr, nullptr, 0);
     return folded;
 }
 

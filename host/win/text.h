@@ -16,6 +16,9 @@ std::wstring Wide(const std::string& utf8);
 // UTF-8 of well-formed text, and an unpaired surrogate as the three bytes UTF-8 would give its code
 // point (WTF-8): two texts that differ in an unpaired surrogate stay different.
 std::string Wtf8(const std::wstring& text);
+// Back from WTF-8 (and so from UTF-8): an encoded surrogate becomes that code unit; a byte that
+// starts no character becomes U+FFFD.
+std::wstring FromWtf8(const std::string& text);
 // UTF-8, with an unpaired surrogate written as its escape ("\ud800"): valid UTF-8 that shows the
 // code unit instead of hiding it behind U+FFFD.
 std::string VisibleUtf8(const std::wstring& text);

@@ -1,7 +1,8 @@
 # Shell helpers of the zvscan tests that run on the golden prefix (ZV_WINEPREFIX), sourced after
 # root, build, work and name are set: Wine, zvscan, and registry exports to compare.
 wine_run() { "$root/scripts/wine-run.sh" "$@"; }
-zvscan() { wine_run "$build/bin/zvscan.exe" "$@" 2>>"$work/stderr"; }
+# The native view alone, whether or not this machine runs the 32-bit build for the WOW64 view.
+zvscan() { wine_run "$build/bin/zvscan.exe" --view native "$@" 2>>"$work/stderr"; }
 fail() { echo "$name: $*" >&2; exit 1; }
 # A path of the work folder as Wine sees it.
 wine_path() { echo "Z:${1//\//\\}"; }
