@@ -32,7 +32,11 @@ std::string EntryIdentity(const ItemRecord& r) {
 
 std::vector<ViewItem> MergeViews(std::vector<ViewItem> own, std::vector<ItemRecord> other) {
     std::unordered_multimap<std::string, size_t> byIdentity;
-    for (size_t i = 0; i < own.size(); ++i) byIdentity.emplace(EntryIdentity(own[i].record), i);
+    std::unordered_map<unsigned long, size_t> rowEnd;  // an identifier's last own item, plus one
+    for (size_t i = 0; i < own.size(); ++i) {
+        byIdentity.emplace(EntryIdentity(own[i].record), i);
+        rowEnd[own[i].record.id] = i + 1;
+    }
     std::vector<bool> shared(own.size(), false);
     // The other view's entries of its own, each after the own item it follows in the other scan.
     std::vector<std::vector<ItemRecord>> after(own.size() + 1);
@@ -46,7 +50,9 @@ std::vector<ViewItem> MergeViews(std::vector<ViewItem> own, std::vector<ItemReco
             anchor = unmatched->second + 1;
             continue;
         }
-        after[anchor].push_back(std::move(record));
+        // With the own items of its row, where they come after the last shared entry.
+        auto row = rowEnd.find(record.id);
+        after[row != rowEnd.end() && row->second > anchor ? row->second : anchor].push_back(std::move(record));
     }
     std::vector<ViewItem> merged;
     merged.reserve(own.size() + other.size());

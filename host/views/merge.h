@@ -21,8 +21,9 @@ struct ViewItem {
 // files (a file of the WOW64 view's SysWOW64 counted as the System32 one it stands for).
 std::string EntryIdentity(const ItemRecord& record);
 
-// This process's items in their order, each entry of the other view placed after the last own
-// item it came after there; shared entries marked "both", positions counted anew from 1.
+// This process's items in their order, each entry of the other view placed after the own items of
+// its row, or after the last shared one it came after there; shared entries marked "both",
+// positions counted anew from 1.
 std::vector<ViewItem> MergeViews(std::vector<ViewItem> own, std::vector<ItemRecord> other);
 
 }  // namespace zvscan
