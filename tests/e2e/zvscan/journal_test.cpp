@@ -18,6 +18,7 @@
 #include "win/handles.h"
 #include "win/machine.h"
 #include "win/text.h"
+#include "zvscan_run.h"
 
 namespace zvscan {
 namespace {
@@ -201,6 +202,15 @@ TEST_F(ZvscanJournalUndo, ARecordFromAnotherViewOrComputerIsRefusedNamingTheZvsc
               std::string::npos)
         << refused.message;
     EXPECT_FALSE(Value(L"Updater")) << "a refused undo wrote the value";
+    // zvscan undo hands an entry of the other view to the other build, and says so when there is none.
+    test::ProcessRun handed =
+        test::RunZvscan(L"--other-build C:\\no\\such\\zvscan.exe undo 1 --journal \"" + journal_ + L"\"");
+    EXPECT_EQ(handed.exitCode, 1u);
+    EXPECT_NE(handed.err.find("entry 1 was repaired in the " + otherView +
+                              " view, and the build that undoes it cannot be run: C:\\no\\such\\zvscan.exe does not exist"),
+              std::string::npos)
+        << handed.err;
+    EXPECT_FALSE(Value(L"Updater"));
 
     WriteAll(journal_, Replaced(text, "\"computer\":\"" + computer + "\"", "\"computer\":\"ZVJOURNAL-ELSEWHERE\""));
     refused = UndoEntry(1);
