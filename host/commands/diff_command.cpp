@@ -36,10 +36,9 @@ int RunDiff(const Options& options) {
         scanOptions.signatures = options.signatures || baseline.signatures();
         ScannerLibrary library;
         ComRef<IZVAutorunScanner> scanner;
-        if (!OpenScanner(scanOptions, library, scanner)) return kExitFailure;
-        ScanSummary summary;
         ViewPlan plan;
-        if (!PlanScanViews(scanOptions, plan)) return kExitFailure;
+        if (!OpenScanning(scanOptions, library, scanner, plan)) return kExitFailure;
+        ScanSummary summary;
         ScanEnd end = Scan(scanOptions, library, scanner.Get(), plan, summary,
                            [&](ComRef<IZVAutorunItemEx>&&, ItemRecord&& record) { current.Add(JsonItem(record)); });
         if (end != ScanEnd::Done) return ExitCode(end);

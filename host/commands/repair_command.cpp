@@ -33,9 +33,8 @@ Answer Confirm(size_t count) {
 int RunRepair(const Options& options) {
     ScannerLibrary library;
     ComRef<IZVAutorunScanner> scanner;
-    if (!OpenScanner(options, library, scanner)) return kExitFailure;
     ViewPlan plan;
-    if (!PlanScanViews(options, plan)) return kExitFailure;
+    if (!OpenScanning(options, library, scanner, plan)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
     std::vector<std::pair<ComRef<IZVAutorunItemEx>, ItemRecord>> selected;

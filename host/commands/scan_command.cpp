@@ -45,9 +45,8 @@ int RunVersion(const Options& options) {
 int RunScan(const Options& options) {
     ScannerLibrary library;
     ComRef<IZVAutorunScanner> scanner;
-    if (!OpenScanner(options, library, scanner)) return kExitFailure;
     ViewPlan plan;
-    if (!PlanScanViews(options, plan)) return kExitFailure;
+    if (!OpenScanning(options, library, scanner, plan)) return kExitFailure;
     ScanSummary summary;
     unsigned long previousId = 0;
     bool json = options.format == OutputFormat::Json;

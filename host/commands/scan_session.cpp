@@ -36,6 +36,11 @@ bool PlanScanViews(const Options& options, ViewPlan& plan) {
     return any;
 }
 
+bool OpenScanning(const Options& options, ScannerLibrary& library, ComRef<IZVAutorunScanner>& scanner,
+                  ViewPlan& plan) {
+    return OpenScanner(options, library, scanner) && PlanScanViews(options, plan);
+}
+
 ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ViewPlan& plan,
              ScanSummary& summary, const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
     summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";

@@ -22,6 +22,10 @@ enum class ScanEnd { Done, Failed, Interrupted };
 // stderr why a view asked for is not scanned. False when none is left.
 bool PlanScanViews(const Options& options, ViewPlan& plan);
 
+// OpenScanner, then PlanScanViews: false when either fails.
+bool OpenScanning(const Options& options, ScannerLibrary& library, ComRef<IZVAutorunScanner>& scanner,
+                  ViewPlan& plan);
+
 // Scans with the options' flags and hands every item to visit with its position in the scan: the
 // library's item with its record, or for an item of the other view (from the helper) no item. With
 // two views the items come once both scans have ended, an entry both see alike once. The summary

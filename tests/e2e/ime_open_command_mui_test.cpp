@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/loaded_dll.h"
+#include "support/test_files.h"
 
 #include <algorithm>
 #include <memory>
@@ -115,28 +116,6 @@ private:
     std::vector<std::wstring> created_;
 };
 
-// A directory of the test's own with empty files in it, removed when the test ends.
-class TestFiles {
-public:
-    TestFiles() : directory_(L"C:\\zv e2e ime " + Unique()) { CreateDirectoryW(directory_.c_str(), nullptr); }
-    ~TestFiles() {
-        for (const auto& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(directory_.c_str());
-    }
-    std::wstring Add(const std::wstring& name) {
-        std::wstring path = directory_ + L"\\" + name;
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        files_.push_back(path);
-        return path;
-    }
-
-private:
-    std::wstring directory_;
-    std::vector<std::wstring> files_;
-};
-
 // One item a host keeps, with its reference.
 struct HeldItem {
     IZVAutorunItemEx* item = nullptr;
@@ -188,7 +167,7 @@ protected:
 };
 
 TEST_F(ImeOpenCommandMuiTest, PreloadedLayoutsAndTheRemovalOfEntryTwoOfFour) {
-    TestFiles files;
+    test::TestFiles files(L"ime");
     const std::wstring imeFile = files.Add(L"zv.ime"), layoutFile = files.Add(L"kbdzv.dll");
     std::vector<std::wstring> ids;
     // Put back after the layouts in it: an empty layouts key of the test's making goes with them.
@@ -245,7 +224,7 @@ TEST_F(ImeOpenCommandMuiTest, PreloadedLayoutsAndTheRemovalOfEntryTwoOfFour) {
 }
 
 TEST_F(ImeOpenCommandMuiTest, TheTxtOpenCommandIsReportedAndRestored) {
-    TestFiles files;
+    test::TestFiles files(L"ime");
     const std::wstring hijacker = files.Add(L"zvtxt.exe");
     SavedKey extension(HKEY_CLASSES_ROOT, L".txt");
     SavedKey command(HKEY_CLASSES_ROOT, kTxtCommandPath);
@@ -279,7 +258,7 @@ TEST_F(ImeOpenCommandMuiTest, TheTxtOpenCommandIsReportedAndRestored) {
 }
 
 TEST_F(ImeOpenCommandMuiTest, AMuiCacheValueIsReportedByItsName) {
-    TestFiles files;
+    test::TestFiles files(L"ime");
     const std::wstring program = files.Add(L"zvmui.exe");
     SavedKey cache(HKEY_CURRENT_USER, kMuiCachePath);
     StoreString(HKEY_CURRENT_USER, kMuiCachePath, program, L"Zv Program");

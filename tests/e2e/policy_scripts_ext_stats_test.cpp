@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/loaded_dll.h"
+#include "support/test_files.h"
 
 #include <algorithm>
 #include <string>
@@ -48,28 +49,6 @@ public:
 
 private:
     std::vector<std::pair<HKEY, std::wstring>> created_;
-};
-
-// A directory of the test's own with empty files in it, removed when the test ends.
-class TestFiles {
-public:
-    TestFiles() : directory_(L"C:\\zv e2e policy " + Unique()) { CreateDirectoryW(directory_.c_str(), nullptr); }
-    ~TestFiles() {
-        for (const auto& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(directory_.c_str());
-    }
-    std::wstring Add(const std::wstring& name) {
-        std::wstring path = directory_ + L"\\" + name;
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        files_.push_back(path);
-        return path;
-    }
-
-private:
-    std::wstring directory_;
-    std::vector<std::wstring> files_;
 };
 
 struct Found {
@@ -119,7 +98,7 @@ TEST_F(PolicyScriptsExtStatsTest, PolicyScriptsOfEveryEventReadTheScriptValue) {
                             {0x1010101A, L"Logoff", HKEY_CURRENT_USER},
                             {0x1010101B, L"Shutdown", HKEY_LOCAL_MACHINE}};
     CreatedKeys keys;
-    TestFiles files;
+    test::TestFiles files(L"policy");
     std::wstring old = files.Add(L"old.cmd");
     std::vector<std::wstring> programs;
     for (const Event& event : events) {
@@ -149,7 +128,7 @@ TEST_F(PolicyScriptsExtStatsTest, ExtStatsClsidsOfTheMachineAndTheUser) {
     swprintf(other, 40, L"{5A560002-0000-0000-0000-%012lX}", GetCurrentProcessId());
     const std::wstring version = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
     CreatedKeys keys;
-    TestFiles files;
+    test::TestFiles files(L"policy");
     std::wstring server = files.Add(L"stats.dll");
     keys.SetString(HKEY_LOCAL_MACHINE, std::wstring(L"SOFTWARE\\Classes\\CLSID\\") + clsid + L"\\InprocServer32", L"",
                    server);
