@@ -51,7 +51,8 @@ int RunScan(const Options& options) {
     bool json = options.format == OutputFormat::Json;
     if (json) {
         ScanStart start{kVersion,      library.Path(),   library.Architecture(), options.scanFlags,
-                        FiltersJson(options.selection), options.evidence, options.signatures};
+                        FiltersJson(options.selection), options.evidence, options.signatures,
+                        options.imageRoot, library.ImageUser(), library.ImageNotes()};
         Write(stdout, ScanStartRecord(start));
     }
     Write(stdout, Header(options.format, options.evidence, options.signatures));

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "report/json_line.h"
 
@@ -21,6 +22,9 @@ struct ScanStart {
     JsonObject filters;   // the selection, one member per filter given
     bool evidence = false;
     bool signatures = false;
+    std::wstring imageRoot;                // an offline scan's image; empty for this system
+    std::wstring imageUser;                // the image's hive standing for HKEY_CURRENT_USER
+    std::vector<std::wstring> imageNotes;  // missing, damaged and dirty hives, the user chosen
 };
 
 // {"scan_start":{...}}, with the facts of this program and machine (view, computer, Windows, user, time).

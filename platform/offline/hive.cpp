@@ -182,7 +182,9 @@ bool Hive::Cell(uint32_t offset, Span& cell) const {
                                  [](uint32_t value, const Bin& bin) { return value < bin.start; });
     if (next == bins_.begin()) return false;
     const Bin& bin = *(next - 1);
-    if (offset < bin.start + kBinHeaderSize || offset % 8 != 0 || bin.end - offset < 8) return false;
+    // The bin found is the last one starting at or before offset; offset may lie past its end.
+    if (offset < bin.start + kBinHeaderSize || offset >= bin.end || offset % 8 != 0 || bin.end - offset < 8)
+        return false;
     int32_t raw;
     std::memcpy(&raw, data_ + kBaseBlockSize + offset, sizeof raw);
     // A cell in use has a negative size; a free cell is never referred to.

@@ -166,6 +166,8 @@ std::unique_ptr<Hive> OpenHiveFile(const std::wstring& path, bool useLogs, HiveF
     std::unique_ptr<Hive> hive = Hive::Open(std::move(bytes), report.openError, damage);
     if (!hive || !hive->Dirty()) return hive;
     report.dirty = true;
+    report.primarySequence = hive->PrimarySequence();
+    report.secondarySequence = hive->SecondarySequence();
     if (!useLogs) {
         report.replay.refused = L"logs not read";
         return hive;

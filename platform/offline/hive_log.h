@@ -27,6 +27,7 @@ struct HiveFileReport {
     DWORD fileError = ERROR_SUCCESS;  // the file could not be opened or mapped
     HiveOpenError openError = HiveOpenError::None;
     bool dirty = false;
+    uint32_t primarySequence = 0, secondarySequence = 0;  // as the file has them
     LogReplay replay;
 };
 

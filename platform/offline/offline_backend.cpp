@@ -88,8 +88,8 @@ int OfflineBackend::AddHive(const std::wstring& mount, const std::wstring& relat
     }
     if (report.dirty) {
         std::wstring line = mount + L": " + relativePath + L" is dirty (sequence numbers " +
-                            std::to_wstring(entry.hive->PrimarySequence()) + L" and " +
-                            std::to_wstring(entry.hive->SecondarySequence()) + L"); ";
+                            std::to_wstring(report.primarySequence) + L" and " +
+                            std::to_wstring(report.secondarySequence) + L"); ";
         if (report.replay.entries) {
             line += std::to_wstring(report.replay.entries) + L" log entries applied from ";
             for (size_t i = 0; i < report.replay.logs.size(); ++i)

@@ -372,3 +372,46 @@ TEST(HiveDamage, ACutHiveReadsWhatItStillHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HiveDamage, OffsetsOutsideEveryBinAreRefused) {
+    test::HiveKey root{L"ROOT", {}, {}, {}};
+    root.Key(L"V").values = {{L"text", REG_SZ, test::TextBytes(L"some text of the value")}};
+    auto file = test::WriteHive(root);
+    uint32_t binSize;
+    std::memcpy(&binSize, &file[4096 + 8], 4);
+    // A page that is no bin, then a valid bin: the value's data is moved into the page between.
+    std::vector<uint8_t> page(4096, 0xAB), bin(4096, 0);
+    std::memcpy(&bin[0], "hbin", 4);
+    uint32_t offset = binSize + 4096, size = 4096;
+    std::memcpy(&bin[4], &offset, 4);
+    std::memcpy(&bin[8], &size, 4);
+    int32_t freeCell = 4096 - 32;
+    std::memcpy(&bin[32], &freeCell, 4);
+    file.insert(file.end(), page.begin(), page.end());
+    file.insert(file.end(), bin.begin(), bin.end());
+    uint32_t bins = binSize + 8192;
+    std::memcpy(&file[40], &bins, 4);
+    Reseal(file);
+    size_t vk = FindRecord(file, "vk", "text", 20);
+    ASSERT_NE(vk, 0u);
+    HiveOpenError error;
+    auto hive = OpenBytes(file, error);
+    ASSERT_NE(hive, nullptr);
+    KeyNode key;
+    ASSERT_TRUE(Find(*hive, Root(*hive), L"V", key));
+    ValueNode value;
+    ASSERT_TRUE(hive->ValueAt(key, 0, value));
+    EXPECT_TRUE(hive->ReadData(value, nullptr));
+    for (uint32_t outside : {binSize + 64, binSize + 8192 + 4096, 0xFFFFFFF8u}) {
+        auto moved = file;
+        std::memcpy(&moved[vk + 4 + 8], &outside, 4);
+        hive = OpenBytes(moved, error);
+        ASSERT_TRUE(Find(*hive, Root(*hive), L"V", key));
+        ASSERT_TRUE(hive->ValueAt(key, 0, value));
+        EXPECT_FALSE(hive->ReadData(value, nullptr)) << outside;
+    }
+}
+
+}  // namespace
