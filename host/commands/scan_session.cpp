@@ -56,7 +56,7 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         return ScanEnd::Failed;
     }
     ComRef<IZVAutorunItemEx> item;
-    ItemReader reader;
+    ItemReader reader(!options.imageRoot.empty());
     EvidenceCache evidence;
     SignatureCache signatures;
     Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {

@@ -129,6 +129,12 @@ std::wstring HiveOfKey(HKEY key) {
     return name.substr(users.size(), name.find(L'\\', users.size()) - users.size());
 }
 
+std::wstring HiveOfLocation(const std::wstring& location) {
+    const std::wstring users = L"HKEY_USERS\\";
+    if (location.size() <= users.size() || !EqualsIgnoreCase(location.substr(0, users.size()), users)) return {};
+    return location.substr(users.size(), location.find(L'\\', users.size()) - users.size());
+}
+
 std::string ItemKey(const ItemRecord& record) {
     // WTF-8: the same bytes as UTF-8 for well-formed text, and distinct for each unpaired surrogate.
     std::string identity = Hex32(record.id) + "\n" + Wtf8(Folded(record.hive)) + "\n" + Wtf8(Folded(record.location));
@@ -183,10 +189,10 @@ const char* KindName(ItemKind kind) {
 ItemRecord ItemReader::Read(IZVAutorunItemEx* item) {
     const wchar_t* location = item->GetLocation();
     unsigned long& seen = seen_[Hex32(item->GetId()) + Wtf8(Folded(location ? location : L""))];
-    return ReadItemRecord(item, ++count_, seen++);
+    return ReadItemRecord(item, ++count_, seen++, offline_);
 }
 
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence) {
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence, bool offline) {
     ItemRecord record;
     record.index = index;
     record.id = item->GetId();
@@ -202,12 +208,13 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned 
     if (KindInterface<IZVAutorunItem_ShortCut> shortcut{item, IID_IZVAutorunItem_ShortCut}) {
         record.kind = ItemKind::Shortcut;
         record.filePath = Text(shortcut->GetFilePath());
-        if (record.id == kUserStartupFolderId) record.hive = StartupFolderHive(record.filePath, occurrence);
+        // This system's profiles say nothing about an image's startup folders.
+        if (record.id == kUserStartupFolderId && !offline) record.hive = StartupFolderHive(record.filePath, occurrence);
     } else if (KindInterface<IZVAutorunItem_Ime> ime{item, IID_IZVAutorunItem_Ime}) {
         record.kind = ItemKind::InputMethod;
         record.preloadIndex = ime->GetPreloadIndex();
         record.layoutId = Text(ime->GetLayoutId());
-        record.hive = HiveOfKey(ime->GetRootKey());
+        record.hive = offline ? HiveOfLocation(record.location) : HiveOfKey(ime->GetRootKey());
     } else if (KindInterface<IZVAutorunItem_ShlCmd> command{item, IID_IZVAutorunItem_ShlCmd}) {
         record.kind = ItemKind::OpenCommand;
         record.extension = Text(command->GetExtension());
@@ -227,7 +234,7 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned 
         record.valueName = Text(reg->GetValueName());
         record.valueData = Text(reg->GetValueData());
         record.root = RootName(reg->GetRootKey(), record.location, record.keyPath);
-        record.hive = HiveOfKey(reg->GetRootKey());
+        record.hive = offline ? HiveOfLocation(record.location) : HiveOfKey(reg->GetRootKey());
     } else if (record.category == 0x10200000) {
         record.kind = ItemKind::Service;
     } else if (record.category == 0x10300000) {

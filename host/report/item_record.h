@@ -52,14 +52,19 @@ const char* KindName(ItemKind kind);
 
 // occurrence: how often the scan handed out an item of this identifier and location before (an entry
 // of a folder that two hives share comes once per hive).
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence = 0);
+// offline: the item comes from an offline scanner, whose keys are no keys of this system; its
+// location names its hive.
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence = 0,
+                          bool offline = false);
 
 // Reads the items of one scan in their order, numbering them from 1.
 class ItemReader {
 public:
+    explicit ItemReader(bool offline = false) : offline_(offline) {}
     ItemRecord Read(IZVAutorunItemEx* item);
 
 private:
+    bool offline_;
     unsigned long count_ = 0;
     std::map<std::string, unsigned long> seen_;  // identifier and location, folded: items so far
 };
@@ -71,5 +76,7 @@ std::string ItemKey(const ItemRecord& record);
 // The HKEY_USERS subkey a registry key handle lies in; empty for a predefined key or a key outside
 // HKEY_USERS.
 std::wstring HiveOfKey(HKEY key);
+// The HKEY_USERS subkey a location starts with; empty for any other location.
+std::wstring HiveOfLocation(const std::wstring& location);
 
 }  // namespace zvscan

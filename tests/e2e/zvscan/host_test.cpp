@@ -537,6 +537,13 @@ TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
     RegCloseKey(machineKey);
     EXPECT_EQ(HiveOfKey(HKEY_USERS), L"");
 
+    // An offline scanner's items name their hive in their location: their keys are no keys here.
+    EXPECT_EQ(HiveOfLocation(L"HKEY_USERS\\S-1-5-21-9-1001\\SOFTWARE\\Run\\[x]"), L"S-1-5-21-9-1001");
+    EXPECT_EQ(HiveOfLocation(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Run\\[x]"), L"");
+    FakeRegItem offline(L"HKEY_USERS\\S-1-5-21-9-1001\\SOFTWARE\\Run\\[Name]", L"SOFTWARE\\Run");
+    EXPECT_EQ(ReadItemRecord(&offline, 1, 0, true).hive, L"S-1-5-21-9-1001");
+    EXPECT_EQ(ReadItemRecord(&offline, 1, 0, false).hive, L"");
+
     FakeIniItem autorun;
     record = ReadItemRecord(&autorun, 1);
     EXPECT_EQ(record.kind, ItemKind::AutorunFile);
