@@ -83,6 +83,15 @@ bool SameName(const uint8_t* stored, size_t storedBytes, bool ascii, const wchar
 std::wstring KeyNode::Name() const { return StoredName(name, nameLength, asciiName); }
 std::wstring ValueNode::Name() const { return StoredName(name, nameLength, asciiName); }
 
+bool ValueNode::CopyName(wchar_t* buffer, size_t capacity) const {
+    size_t chars = NameChars();
+    if (!buffer || chars + 1 > capacity) return false;
+    for (size_t i = 0; i < chars; ++i)
+        buffer[i] = asciiName ? static_cast<wchar_t>(name[i]) : static_cast<wchar_t>(U16(name + 2 * i));
+    buffer[chars] = 0;
+    return true;
+}
+
 const wchar_t* HiveOpenErrorText(HiveOpenError error) {
     switch (error) {
         case HiveOpenError::None: return L"readable";

@@ -70,6 +70,8 @@ struct ValueNode {
     uint32_t DataSize() const { return rawSize & 0x7FFFFFFFu; }
     bool Resident() const { return (rawSize & 0x80000000u) != 0; }
     std::wstring Name() const;
+    // Copies the name and a terminator when both fit capacity characters.
+    bool CopyName(wchar_t* buffer, size_t capacity) const;
     size_t NameChars() const { return asciiName ? nameLength : nameLength / 2; }
 };
 

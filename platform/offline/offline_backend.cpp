@@ -463,9 +463,8 @@ LSTATUS OfflineBackend::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWOR
     KeyNode node;
     ValueNode value;
     if (!KeyOf(layer, node) || !hive.ValueAt(node, values[index], value)) return ERROR_NO_MORE_ITEMS;
-    std::wstring valueName = value.Name();
-    if (!CopyOut(valueName, name, *capacity)) return ERROR_MORE_DATA;
-    *capacity = static_cast<DWORD>(valueName.size());
+    if (!value.CopyName(name, *capacity)) return ERROR_MORE_DATA;
+    *capacity = static_cast<DWORD>(value.NameChars());
     if (type) *type = value.type;
     if (dataSize) {
         DWORD needed = value.DataSize();
