@@ -116,11 +116,12 @@ fi
 set +e
 zvscan repair --image "$(wine_path "$image")" --id 0x10101001 --location x --yes >/dev/null
 repair=$?
-zvscan undo --image "$(wine_path "$image")" >/dev/null
+zvscan --image "$(wine_path "$image")" undo >/dev/null
 undo=$?
 set -e
 [ $repair -eq 2 ] || fail "repair --image ended with $repair, not 2"
 [ $undo -eq 2 ] || fail "undo --image ended with $undo, not 2"
 grep -q "repair is refused with --image" "$work/stderr" || fail "no message says why repair was refused"
+grep -q "undo is refused with --image" "$work/stderr" || fail "no message says why undo was refused"
 ( cd "$image" && find . -type f -exec sha256sum {} + | sort ) | cmp -s - "$work/image.before" || fail "the image changed"
 echo "offline: live and offline scans agree on $(wc -l <"$work/live.items") entries; repair and undo refused; image unchanged" >&2
