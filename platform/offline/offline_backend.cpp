@@ -196,11 +196,19 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
         const std::wstring& sid = profile.first;
         int user = AddHive(kUsers + sid, profile.second + L"\\NTUSER.DAT", true);
         if (user < 0) continue;
-        if (AddHive(kUsers + sid + L"_Classes", profile.second + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
-                    false) < 0 &&
-            AddHive(kUsers + sid + L"_Classes",
-                    profile.second + L"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat", false) < 0)
+        int classes = AddHive(kUsers + sid + L"_Classes",
+                              profile.second + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", false);
+        if (classes < 0)
+            classes = AddHive(kUsers + sid + L"_Classes",
+                              profile.second + L"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat", false);
+        if (classes < 0) {
             notes_.push_back(kUsers + sid + L"_Classes: the profile has no UsrClass.dat; its classes are absent");
+        } else {
+            const Hive& hive = *hives_[user].hive;
+            KeyNode rootKey, software;
+            if (hive.ReadKey(hive.RootCell(), rootKey) && hive.FindSubkey(rootKey, L"Software", 8, software))
+                classesLinks_.push_back({user, software.cell, classes});
+        }
         size_t slash = profile.second.find_last_of(L'\\');
         std::wstring folderName = slash == std::wstring::npos ? profile.second : profile.second.substr(slash + 1);
         if (!requestedUser.empty()) {
@@ -307,6 +315,13 @@ bool OfflineBackend::Child(const Place& parent, const wchar_t* name, size_t leng
         if (layer.hive == system_ && layer.cell == hive.RootCell() && currentControlSet_ != kNoCell &&
             SameText(name, length, kCurrentControlSet, std::wcslen(kCurrentControlSet))) {
             child.layers[child.layerCount++] = Layer{layer.hive, currentControlSet_};
+            continue;
+        }
+        auto link = std::find_if(classesLinks_.begin(), classesLinks_.end(), [&](const ClassesLink& l) {
+            return l.userHive == layer.hive && l.softwareCell == layer.cell;
+        });
+        if (link != classesLinks_.end() && SameText(name, length, L"Classes", 7)) {
+            child.layers[child.layerCount++] = Layer{link->classesHive, hives_[link->classesHive].hive->RootCell()};
             continue;
         }
         KeyNode key, subkey;

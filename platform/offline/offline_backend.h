@@ -157,6 +157,14 @@ private:
     std::wstring currentUser_;
     int software_ = -1, system_ = -1;
     uint32_t currentControlSet_ = kNoCell;  // the SYSTEM hive's control set that Select names current
+    // A user hive's Software key, whose Classes subkey is the link Windows makes to the profile's
+    // classes hive.
+    struct ClassesLink {
+        int userHive;
+        uint32_t softwareCell;
+        int classesHive;
+    };
+    std::vector<ClassesLink> classesLinks_;
     std::unordered_map<ULONG_PTR, OpenKey> handles_;
     std::unordered_map<ULONG_PTR, OpenKey> predefined_;  // the roots, listed once
     mutable std::set<std::wstring> damageReported_;

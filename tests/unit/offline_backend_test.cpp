@@ -123,6 +123,24 @@ TEST(OfflineRegistry, ClassesMergeTheUsersOverTheMachines) {
               L"machine.exe %1");
 }
 
+TEST(OfflineRegistry, AUsersSoftwareClassesIsTheProfilesClassesHive) {
+    test::TestImage image;
+    auto& bob = image.AddProfile(L"S-1-5-21-9-1000", L"bob", 0x01D00001);
+    bob.user.Key(L"Software\\Classes\\stub").String(L"", L"ntuser");
+    bob.classes.Key(L"*\\ShellEx\\ContextMenuHandlers\\Tool").String(L"", L"{00000000-0000-0000-0000-000000000001}");
+    auto& carol = image.AddProfile(L"S-1-5-21-9-1001", L"carol", 0x01D00000);
+    carol.user.Key(L"Software\\Classes\\stub").String(L"", L"ntuser");
+    carol.hasClasses = false;
+    image.Write();
+    auto backend = OpenImage(image);
+    platform::ScopedBackend scope(*backend);
+    EXPECT_EQ(ReadString(HKEY_USERS, L"S-1-5-21-9-1000\\SOFTWARE\\Classes\\*\\ShellEx\\ContextMenuHandlers\\Tool", L""),
+              L"{00000000-0000-0000-0000-000000000001}");
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, L"Software\\Classes\\stub", L""), L"<no key>");
+    // Without a classes hive, the key the profile's own hive holds.
+    EXPECT_EQ(ReadString(HKEY_USERS, L"S-1-5-21-9-1001\\Software\\Classes\\stub", L""), L"ntuser");
+}
+
 TEST(OfflineRegistry, AMissingHiveLeavesItsKeysAbsentAndIsNamed) {
     test::TestImage image;
     image.AddProfile(L"S-1-5-21-9-1000", L"bob", 0x01D00001);
