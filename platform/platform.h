@@ -75,7 +75,7 @@ public:
     virtual void SysFreeString(BSTR text) = 0;
 };
 
-// The backend every call goes to. The real system unless a ScopedBackend is alive.
+// The backend every call of this thread goes to. The real system unless a ScopedBackend is alive.
 Backend& Current();
 Backend& Win32();
 
@@ -89,6 +89,20 @@ public:
 
 private:
     Backend* previous_;
+};
+
+// Installs backend for its own lifetime when there is one; with null, the current one stays. For
+// objects that carry the backend they were made under (an offline scanner and its items).
+class BackendScope {
+public:
+    explicit BackendScope(Backend* backend);
+    ~BackendScope();
+    BackendScope(const BackendScope&) = delete;
+    BackendScope& operator=(const BackendScope&) = delete;
+
+private:
+    Backend* previous_;
+    bool installed_;
 };
 
 // The forwarding functions library code calls.

@@ -17,11 +17,14 @@ namespace {
 std::wstring Text(LPCWSTR text) { return text ? text : L""; }
 
 // A new item holding the first reference, or null when it cannot be allocated. The row copy's
-// root may be a user hive; the item keeps that hive open while it lives.
+// root may be a user hive; the item keeps that hive open while it lives, and repairs on the
+// context's platform.
 template <typename Item, typename... Args>
 platform::ComPtr<QComObject<Item>> NewItem(const CAutorunContext& context, const LocationRow* row, Args&&... args) {
-    return platform::ComPtr<QComObject<Item>>(
+    platform::ComPtr<QComObject<Item>> item(
         QComObject<Item>::Create(*row, context.FindUserHive(row->root), std::forward<Args>(args)...));
+    if (item) item->SetBackend(context.Backend());
+    return item;
 }
 
 // Counted only: nothing depends on the outcome.

@@ -15,6 +15,7 @@ void* CAtrunItem::InterfaceFor(REFIID riid) {
 HRESULT STDMETHODCALLTYPE CAtrunItem::Repair(const ZV_REPAIR_REQUEST* request) {
     if (!row_.repair) return E_NOTIMPL;
     if (!request) return E_POINTER;
+    platform::BackendScope scope(backend_.get());
     try {
         if (request->pszFilePath && *request->pszFilePath &&
             IsKnownHostProgram(request->pszFilePath, nullptr) == S_OK)

@@ -33,6 +33,8 @@ public:
     const std::wstring& Location() const { return location_; }
     void SetLocation(std::wstring location) { location_ = std::move(location); }
     std::vector<std::wstring>& Files() { return files_; }
+    // The platform a repair runs on: the one the item was found on, when the scan had its own.
+    void SetBackend(std::shared_ptr<platform::Backend> backend) { backend_ = std::move(backend); }
 
 protected:
     // hive: the user hive the row copy's root names, kept open as long as the item lives.
@@ -47,6 +49,7 @@ protected:
 
 private:
     platform::ComPtr<IZVAutorunScanner> owner_;
+    std::shared_ptr<platform::Backend> backend_;
     std::shared_ptr<const UserHive> hive_;
 };
 

@@ -18,9 +18,12 @@ std::wstring ReadDirectory(UINT (*read)(LPWSTR, UINT)) {
 
 }  // namespace
 
-CAutorunContext::CAutorunContext() { settings_.cbSize = sizeof(ZV_SCAN_SETTINGS); }
+CAutorunContext::CAutorunContext(std::shared_ptr<platform::Backend> backend) : backend_(std::move(backend)) {
+    settings_.cbSize = sizeof(ZV_SCAN_SETTINGS);
+}
 
 CAutorunContext::~CAutorunContext() {
+    platform::BackendScope scope(backend_.get());
     userHives_.clear();
     shellFolders_.clear();
     searchDirectories_.clear();
@@ -62,6 +65,7 @@ void CAutorunContext::BuildUserHiveMap() {
         name[511] = 0;
         if (status != ERROR_SUCCESS) break;
         auto hive = std::make_shared<UserHive>();
+        hive->backend = backend_;
         if (platform::RegOpenKeyExW(HKEY_USERS, name, 0, KEY_ALL_ACCESS, hive->key.put()) != ERROR_SUCCESS) continue;
         hive->name = name;
         userHives_.push_back(std::move(hive));

@@ -15,8 +15,14 @@ namespace Tessel {
 // A loaded user hive opened under HKEY_USERS. Shared by the context and by every item whose row
 // copy carries its handle, so the handle stays open exactly as long as something refers to it.
 struct UserHive {
+    std::shared_ptr<platform::Backend> backend;  // the backend it was opened on; null: the current one
     platform::UniqueHKey key;
     std::wstring name;
+
+    ~UserHive() {
+        platform::BackendScope scope(backend.get());
+        key.reset();
+    }
 };
 
 // Working texts of command-line resolution, kept by the context so that every line of every scan
@@ -29,7 +35,9 @@ struct ResolutionBuffers {
 
 class CAutorunContext final : public IAutorunContext {
 public:
-    CAutorunContext();
+    // backend: the platform every operation of this context and its items runs on (an offline
+    // image's); null runs on the current one.
+    explicit CAutorunContext(std::shared_ptr<platform::Backend> backend = nullptr);
     ~CAutorunContext();
     CAutorunContext(const CAutorunContext&) = delete;
     CAutorunContext& operator=(const CAutorunContext&) = delete;
@@ -44,6 +52,7 @@ public:
 
     // Read by command-line resolution and location display.
     const ZV_SCAN_SETTINGS& Settings() const { return settings_; }
+    const std::shared_ptr<platform::Backend>& Backend() const { return backend_; }
     bool SkipProbe() const { return (settings_.dwFlags & ZV_SCAN_SKIP_PROBE) != 0; }
     const std::vector<std::wstring>& Extensions() const { return extensions_; }
     const std::vector<std::wstring>& SearchDirectories() const { return searchDirectories_; }
@@ -84,6 +93,7 @@ public:
 private:
     void BuildUserHiveMap();
 
+    std::shared_ptr<platform::Backend> backend_;  // first: it outlives everything opened on it
     ZV_SCAN_SETTINGS settings_{};
     std::deque<platform::ComPtr<IZVAutorunItemEx>> queue_;
     std::vector<std::wstring> extensions_;

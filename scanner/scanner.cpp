@@ -4,7 +4,8 @@
 
 namespace Tessel {
 
-CZVAutorunScanner::CZVAutorunScanner(const LocationRow* table) : table_(table) {}
+CZVAutorunScanner::CZVAutorunScanner(const LocationRow* table, std::shared_ptr<platform::Backend> backend)
+    : table_(table), context_(std::move(backend)) {}
 
 CZVAutorunScanner::~CZVAutorunScanner() = default;
 
@@ -16,6 +17,7 @@ void* CZVAutorunScanner::InterfaceFor(REFIID riid) {
 }
 
 HRESULT STDMETHODCALLTYPE CZVAutorunScanner::StartScan(const ZV_SCAN_SETTINGS* settings) {
+    platform::BackendScope scope(context_.Backend().get());
     try {
         context_.ResetForScan(settings);
         context_.EmptyQueue();
@@ -32,6 +34,7 @@ HRESULT STDMETHODCALLTYPE CZVAutorunScanner::StartScan(const ZV_SCAN_SETTINGS* s
 
 BOOL STDMETHODCALLTYPE CZVAutorunScanner::NextItem(IZVAutorunItemEx** out) {
     if (!out || !current_) return FALSE;
+    platform::BackendScope scope(context_.Backend().get());
     try {
         return Advance(out);
     } catch (...) {

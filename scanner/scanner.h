@@ -7,8 +7,10 @@ namespace Tessel {
 
 class CZVAutorunScanner : public IZVAutorunScanner, public IZVAutorunPerformView {
 public:
-    // table: the rows to walk, ending with an all-zero row (tests pass their own).
-    explicit CZVAutorunScanner(const LocationRow* table = kAutorunLocations);
+    // table: the rows to walk, ending with an all-zero row (tests pass their own). backend: the
+    // platform its scans and items run on; null runs them on the current one.
+    explicit CZVAutorunScanner(const LocationRow* table = kAutorunLocations,
+                               std::shared_ptr<platform::Backend> backend = nullptr);
 
     HRESULT STDMETHODCALLTYPE StartScan(const ZV_SCAN_SETTINGS* settings) override;
     BOOL STDMETHODCALLTYPE NextItem(IZVAutorunItemEx** out) override;

@@ -79,6 +79,13 @@ const char kFooter[] =
     "  zvscan --format json > baseline.jsonl\n"
     "  zvscan diff baseline.jsonl\n"
     "\n"
+    "--image ROOT: scans a Windows system that is not running from its volume's folder ROOT (the folder\n"
+    "that was its C:\\): its registry from its hive files (Windows\\System32\\config, the profiles'\n"
+    "NTUSER.DAT and UsrClass.dat), dirty hives with their .LOG1/.LOG2 applied in memory. --user picks the\n"
+    "profile that stands for HKEY_CURRENT_USER. Lines on stderr (and \"image\" in the start record) name\n"
+    "missing, damaged and dirty hives and the user chosen. repair and undo are refused (exit code 2).\n"
+    "  zvscan --image D:\\mnt\\evidence --user alice --format json > offline.jsonl\n"
+    "\n"
     "undo: repair writes a journal (JSON Lines; default %LOCALAPPDATA%\\zvscan\\journal.jsonl, or\n"
     "--journal PATH) holding, before each Repair, everything that item's repair can change: registry keys\n"
     "with their whole subtree, the preload list, the classes keys of an open command, and a copy of a\n"
@@ -180,7 +187,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.footer(kFooter);
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
-    std::string dll, format = "table", requestFile, journal, baseline, current, output, view = "both", otherBuild;
+    std::string dll, format = "table", requestFile, journal, baseline, current, output, view = "both", otherBuild, image,
+        user;
     std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
     bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
@@ -188,6 +196,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
 
     app.add_flag("--version", version, "Print zvscan's version and the library's path and architecture, and exit");
     app.add_option("--dll", dll, "The scanner library (default: zvatrun.dll beside zvscan.exe)")->type_name("PATH");
+    CLI::Option* imageOption =
+        app.add_option("--image", image,
+                       "Scan the Windows system that is not running whose volume ROOT holds (a mounted image, a "
+                       "copy of a volume, a collection keeping its paths), through zvoffline.dll; read-only")
+            ->type_name("ROOT");
+    app.add_option("--user", user,
+                   "With --image: the profile standing for HKEY_CURRENT_USER, by folder name or SID (default: "
+                   "the user profile whose hive was written last)")
+        ->needs(imageOption)
+        ->type_name("NAME|SID");
     app.add_flag("--skip-probe", skipProbe, "Count every candidate path as an existing file; probe no file");
     CLI::Option* repairable =
         app.add_flag("--repairable-only", repairableOnly, "Scan only the locations whose entries can be repaired");
@@ -300,6 +318,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     options.baseline = Wide(baseline);
     options.current = Wide(current);
     options.dllPath = Wide(dll);
+    options.imageRoot = Wide(image);
+    options.imageUser = Wide(user);
     options.outputPath = Wide(output);
     options.view = view == "native" ? ViewChoice::Native : view == "wow64" ? ViewChoice::Wow64 : ViewChoice::Both;
     options.otherBuild = Wide(otherBuild);
@@ -325,6 +345,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
         options.format = OutputFormat::Json;
         if (filtered) return {false, kExitUsage, Usage("filters do not apply to view-scan")};
     }
+    // An offline analysis writes nothing, not even into the image it reads.
+    if ((options.command == Command::Repair || options.command == Command::Undo) && !options.imageRoot.empty())
+        return {false, kExitUsage,
+                Usage(std::string(repair->parsed() ? "repair" : "undo") +
+                      " is refused with --image: an offline scan reads the image and writes nothing, not even "
+                      "into it")};
     if (options.command == Command::Undo && options.scanFlags)
         return {false, kExitUsage, Usage("scan flags do not apply to undo")};
     if (options.command == Command::Repair && !options.selection.PinsItems()) {

@@ -48,7 +48,9 @@ enum class ViewChoice { Both, Native, Wow64 };
 
 struct Options {
     Command command = Command::Scan;
-    std::wstring dllPath;     // empty: zvatrun.dll beside zvscan.exe
+    std::wstring dllPath;     // empty: zvatrun.dll (zvoffline.dll with an image) beside zvscan.exe
+    std::wstring imageRoot;   // --image: the folder holding the volume of a system that is not running
+    std::wstring imageUser;   // --user: the image's profile for HKEY_CURRENT_USER (a name or a SID)
     std::wstring outputPath;  // scan, diff: the file the output goes to; empty for stdout
     ViewChoice view = ViewChoice::Both;
     std::wstring otherBuild;  // the other architecture's zvscan.exe; empty to look beside this one

@@ -60,7 +60,10 @@ int RunScan(const Options& options) {
                         FiltersJson(options.selection),
                         options.evidence,
                         options.signatures,
-                        plan.views};
+                        plan.views,
+                        options.imageRoot,
+                        library.ImageUser(),
+                        library.ImageNotes()};
         Write(stdout, ScanStartRecord(start));
     }
     Write(stdout, Header(options.format, options.evidence, options.signatures));

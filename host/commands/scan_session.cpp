@@ -16,10 +16,31 @@
 namespace zvscan {
 
 bool OpenScanner(const Options& options, ScannerLibrary& library, ComRef<IZVAutorunScanner>& scanner) {
-    std::wstring path = options.dllPath.empty() ? ScannerLibrary::DefaultPath() : options.dllPath;
-    if (!library.Load(path)) {
+    bool offline = !options.imageRoot.empty();
+    std::wstring path = !options.dllPath.empty() ? options.dllPath
+                        : offline                ? ScannerLibrary::DefaultPath(L"zvoffline.dll")
+                                                 : ScannerLibrary::DefaultPath();
+    if (!(offline ? library.LoadOffline(path) : library.Load(path))) {
         Write(stderr, "zvscan: " + library.Error() + "\n");
         return false;
+    }
+    if (offline) {
+        HRESULT hr = library.CreateOfflineScanner(options.imageRoot, options.imageUser, scanner);
+        if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+            Write(stderr, "zvscan: --image " + Utf8(options.imageRoot) + " is not a folder\n");
+            return false;
+        }
+        if (hr == HRESULT_FROM_WIN32(ERROR_NO_SUCH_USER)) {
+            Write(stderr, "zvscan: the image has no profile " + Utf8(options.imageUser) +
+                              " (--user takes a profile folder name or a SID of its ProfileList)\n");
+            return false;
+        }
+        if (FAILED(hr)) {
+            Write(stderr, "zvscan: cannot open the image (" + Hex32(static_cast<unsigned long>(hr)) + ")\n");
+            return false;
+        }
+        for (const std::wstring& note : library.ImageNotes()) Write(stderr, "zvscan: image: " + Utf8(note) + "\n");
+        return true;
     }
     HRESULT hr = library.CreateScanner(scanner);
     if (FAILED(hr)) {
@@ -55,10 +76,15 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
             return ScanEnd::Failed;
         }
         ComRef<IZVAutorunItemEx> item;
-        ItemReader reader;
+        bool offline = !options.imageRoot.empty();
+        ItemReader reader(offline);
         EvidenceCache evidence;
-        SignatureCache signatures;
-        std::string view = SystemHasTwoViews() ? RegistryView() : "";
+        // An image's catalogs are no catalogs of this system.
+        SignatureCache signatures(offline ? SignatureCache::Kinds::EmbeddedOnly : SignatureCache::Kinds::All);
+        if (offline && options.signatures)
+            Write(stderr, "zvscan: the image's files are checked for embedded signatures only: its catalogs are not "
+                          "this system's\n");
+        std::string view = SystemHasTwoViews() && !offline ? RegistryView() : "";
         Progress progress(Progress::StderrIsTerminal(), [](const std::string& text) {
             std::fwrite(text.data(), 1, text.size(), stderr);
             std::fflush(stderr);

@@ -149,7 +149,7 @@ FileSignature SignatureCache::Check(const std::wstring& path) {
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &file;
     FileSignature signature = Classify(Verify(data), "signed");
-    if (signature.status == "unsigned") CheckCatalog(path, signature);
+    if (signature.status == "unsigned" && kinds_ == Kinds::All) CheckCatalog(path, signature);
     return signature;
 }
 

@@ -25,7 +25,9 @@ bool TrustedSignature(const FileSignature& signature);
 // The signature of every file named in one run; a path named again (in any letter case) is checked once.
 class SignatureCache {
 public:
-    SignatureCache() = default;
+    // EmbeddedOnly: no catalog lookup, for files that the system's catalogs do not describe.
+    enum class Kinds { All, EmbeddedOnly };
+    explicit SignatureCache(Kinds kinds = Kinds::All) : kinds_(kinds) {}
     ~SignatureCache();
     SignatureCache(const SignatureCache&) = delete;
     SignatureCache& operator=(const SignatureCache&) = delete;
@@ -38,6 +40,7 @@ private:
     FileSignature Check(const std::wstring& path);
     bool CheckCatalog(const std::wstring& path, FileSignature& signature);
 
+    Kinds kinds_;
     std::map<std::wstring, FileSignature> files_;  // by the path in upper case
     unsigned long checks_ = 0;
     HANDLE catalogs_ = nullptr;  // the catalog administrator context, acquired at the first unsigned file

@@ -1,4 +1,5 @@
-// The interface identifiers of zvatrun.h, defined once for the host.
+// The interface identifiers of zvatrun.h and zvoffline.h, defined once for the host.
 #include <initguid.h>
 
 #include "zvatrun.h"
+#include "zvoffline.h"

@@ -10,7 +10,21 @@ ScannerLibrary::~ScannerLibrary() {
     if (module_) FreeLibrary(module_);
 }
 
+bool ScannerLibrary::LoadOffline(const std::wstring& path) {
+    if (!Load(path, "ZVAtrunCreateOfflineObject")) return false;
+    createOffline_ = reinterpret_cast<PFN_ZVAtrunCreateOfflineObject>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "ZVAtrunCreateOfflineObject")));
+    return true;
+}
+
 bool ScannerLibrary::Load(const std::wstring& path) {
+    if (!Load(path, "ZVAtrunCreateObject")) return false;
+    create_ = reinterpret_cast<PFN_ZVAtrunCreateObject>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "ZVAtrunCreateObject")));
+    return true;
+}
+
+bool ScannerLibrary::Load(const std::wstring& path, const char* factory) {
     module_ = LoadLibraryW(path.c_str());
     if (!module_) {
         DWORD error = GetLastError();
@@ -19,10 +33,8 @@ bool ScannerLibrary::Load(const std::wstring& path) {
                  std::to_string(error) + ")";
         return false;
     }
-    create_ = reinterpret_cast<PFN_ZVAtrunCreateObject>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "ZVAtrunCreateObject")));
-    if (!create_) {
-        error_ = Utf8(path) + " does not export ZVAtrunCreateObject";
+    if (!GetProcAddress(module_, factory)) {
+        error_ = Utf8(path) + " does not export " + factory;
         return false;
     }
     return true;
@@ -31,6 +43,21 @@ bool ScannerLibrary::Load(const std::wstring& path) {
 HRESULT ScannerLibrary::CreateScanner(ComRef<IZVAutorunScanner>& scanner) {
     if (!create_) return E_UNEXPECTED;
     return create_(&IID_IZVAutorunScanner, reinterpret_cast<void**>(scanner.Put()), 0);
+}
+
+HRESULT ScannerLibrary::CreateOfflineScanner(const std::wstring& root, const std::wstring& user,
+                                             ComRef<IZVAutorunScanner>& scanner) {
+    if (!createOffline_) return E_UNEXPECTED;
+    ZV_OFFLINE_SETTINGS settings{sizeof(settings), 0, root.c_str(), user.empty() ? nullptr : user.c_str()};
+    HRESULT hr = createOffline_(&settings, &IID_IZVAutorunScanner, reinterpret_cast<void**>(scanner.Put()));
+    if (FAILED(hr)) return hr;
+    ComRef<IZVOfflineImage> image;
+    if (SUCCEEDED(scanner->QueryInterface(IID_IZVOfflineImage, reinterpret_cast<void**>(image.Put())))) {
+        for (ULONG i = 0, n = image->GetNoteCount(); i < n; ++i)
+            if (LPCWSTR note = image->GetNote(i)) imageNotes_.push_back(note);
+        if (LPCWSTR current = image->GetCurrentUser()) imageUser_ = current;
+    }
+    return hr;
 }
 
 std::wstring ScannerLibrary::Path() const {
@@ -58,15 +85,15 @@ const char* ScannerLibrary::Architecture() const {
     }
 }
 
-std::wstring ScannerLibrary::DefaultPath() {
+std::wstring ScannerLibrary::DefaultPath(const wchar_t* name) {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
         DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L"zvatrun.dll";
+        if (length == 0) return name;
         if (length < path.size()) {
             std::wstring self(path.data(), length);
             size_t slash = self.find_last_of(L"\\/");
-            return (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"zvatrun.dll";
+            return (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + name;
         }
         path.resize(path.size() * 2);
     }

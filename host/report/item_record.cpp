@@ -159,6 +159,12 @@ std::wstring RealKeyName(HKEY root, const std::wstring& path) {
     return {};
 }
 
+std::wstring HiveOfLocation(const std::wstring& location) {
+    const std::wstring users = L"HKEY_USERS\\";
+    if (location.size() <= users.size() || !EqualsIgnoreCase(location.substr(0, users.size()), users)) return {};
+    return location.substr(users.size(), location.find(L'\\', users.size()) - users.size());
+}
+
 namespace {
 
 std::string KeyOf(const ItemRecord& record) {
@@ -220,10 +226,10 @@ const char* KindName(ItemKind kind) {
 ItemRecord ItemReader::Read(IZVAutorunItemEx* item) {
     const wchar_t* location = item->GetLocation();
     unsigned long& seen = seen_[Hex32(item->GetId()) + Wtf8(Folded(location ? location : L""))];
-    return ReadItemRecord(item, ++count_, seen++);
+    return ReadItemRecord(item, ++count_, seen++, offline_);
 }
 
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence) {
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence, bool offline) {
     ItemRecord record;
     record.index = index;
     record.id = item->GetId();
@@ -239,12 +245,13 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned 
     if (KindInterface<IZVAutorunItem_ShortCut> shortcut{item, IID_IZVAutorunItem_ShortCut}) {
         record.kind = ItemKind::Shortcut;
         record.filePath = Text(shortcut->GetFilePath());
-        if (record.id == kUserStartupFolderId) record.hive = StartupFolderHive(record.filePath, occurrence);
+        // This system's profiles say nothing about an image's startup folders.
+        if (record.id == kUserStartupFolderId && !offline) record.hive = StartupFolderHive(record.filePath, occurrence);
     } else if (KindInterface<IZVAutorunItem_Ime> ime{item, IID_IZVAutorunItem_Ime}) {
         record.kind = ItemKind::InputMethod;
         record.preloadIndex = ime->GetPreloadIndex();
         record.layoutId = Text(ime->GetLayoutId());
-        record.hive = HiveOfKey(ime->GetRootKey());
+        record.hive = offline ? HiveOfLocation(record.location) : HiveOfKey(ime->GetRootKey());
     } else if (KindInterface<IZVAutorunItem_ShlCmd> command{item, IID_IZVAutorunItem_ShlCmd}) {
         record.kind = ItemKind::OpenCommand;
         record.extension = Text(command->GetExtension());
@@ -264,8 +271,9 @@ ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned 
         record.valueName = Text(reg->GetValueName());
         record.valueData = Text(reg->GetValueData());
         record.root = RootName(reg->GetRootKey(), record.location, record.keyPath);
-        record.hive = HiveOfKey(reg->GetRootKey());
-        if (SystemHasTwoViews()) record.realKey = RealKeyName(reg->GetRootKey(), record.keyPath);
+        record.hive = offline ? HiveOfLocation(record.location) : HiveOfKey(reg->GetRootKey());
+        // An image's keys are no keys of this system: an offline item has no real key here.
+        if (!offline && SystemHasTwoViews()) record.realKey = RealKeyName(reg->GetRootKey(), record.keyPath);
     } else if (record.category == 0x10200000) {
         record.kind = ItemKind::Service;
     } else if (record.category == 0x10300000) {

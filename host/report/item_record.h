@@ -58,14 +58,19 @@ const char* KindName(ItemKind kind);
 
 // occurrence: how often the scan handed out an item of this identifier and location before (an entry
 // of a folder that two hives share comes once per hive).
-ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence = 0);
+// offline: the item comes from an offline scanner, whose keys are no keys of this system; its
+// location names its hive.
+ItemRecord ReadItemRecord(IZVAutorunItemEx* item, unsigned long index, unsigned long occurrence = 0,
+                          bool offline = false);
 
 // Reads the items of one scan in their order, numbering them from 1.
 class ItemReader {
 public:
+    explicit ItemReader(bool offline = false) : offline_(offline) {}
     ItemRecord Read(IZVAutorunItemEx* item);
 
 private:
+    bool offline_;
     unsigned long count_ = 0;
     std::map<std::string, unsigned long> seen_;  // identifier and location, folded: items so far
 };
@@ -81,5 +86,7 @@ std::wstring HiveOfKey(HKEY key);
 // The full name the system gives the key `path` below `root` in this process's view, such as
 // HKLM\SOFTWARE\WOW6432Node\... for a redirected key; empty when it cannot be opened.
 std::wstring RealKeyName(HKEY root, const std::wstring& path);
+// The HKEY_USERS subkey a location starts with; empty for any other location.
+std::wstring HiveOfLocation(const std::wstring& location);
 
 }  // namespace zvscan

@@ -43,6 +43,14 @@ std::string ScanStartRecord(const ScanStart& start) {
         .Bool("evidence", start.evidence)
         .Bool("signatures", start.signatures);
     if (!start.views.empty()) record.Array("views", Quoted(start.views));
+    if (!start.imageRoot.empty()) {
+        std::vector<std::string> notes;
+        for (const std::wstring& note : start.imageNotes) notes.push_back(JsonString(note));
+        record.Member("image", JsonObject()
+                                   .Text("root", start.imageRoot)
+                                   .Text("current_user", start.imageUser)
+                                   .Array("notes", notes));
+    }
     return JsonObject().Member("scan_start", record).Line();
 }
 

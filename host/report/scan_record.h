@@ -23,6 +23,9 @@ struct ScanStart {
     bool evidence = false;
     bool signatures = false;
     std::vector<std::string> views;  // on 64-bit Windows: the registry views the scan covers
+    std::wstring imageRoot;                // an offline scan's image; empty for this system
+    std::wstring imageUser;                // the image's hive standing for HKEY_CURRENT_USER
+    std::vector<std::wstring> imageNotes;  // missing, damaged and dirty hives, the user chosen
 };
 
 // {"scan_start":{...}}, with the facts of this program and machine (view, computer, Windows, user, time).

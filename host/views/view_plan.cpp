@@ -16,9 +16,11 @@ bool Wants(const Options& options, const std::string& view) {
 }  // namespace
 
 bool PlanViews(const Options& options, ViewPlan& plan, std::string& notice) {
-    if (!SystemHasTwoViews() || options.command == Command::ViewScan) {
+    // An image is read as it lies, without a view; a helper scans its own view alone.
+    bool offline = !options.imageRoot.empty();
+    if (!SystemHasTwoViews() || options.command == Command::ViewScan || offline) {
         plan.own = true;
-        if (SystemHasTwoViews()) plan.views = {RegistryView()};
+        if (SystemHasTwoViews() && !offline) plan.views = {RegistryView()};
         return true;
     }
     std::string ownView = RegistryView(), otherView = OtherView();

@@ -10,6 +10,11 @@
 //     A large simulated machine: time, allocations and peak heap of each scan.
 //   zvbench --hostile [--scans N]
 //     The simulated machine, clean and with hostile values added: the time of each scan.
+//   zvbench --offline [--entries N] [--repeat N]
+//     The entries of a scale (default 10k) seeded into the prefix and, the same, written into hive
+//     files of an image folder: the live scan against the offline scan of the image (time, items,
+//     heap per held item, and the ratio of the two times). The offline scan still probes this
+//     machine's files, which the seeder made.
 #include <windows.h>
 
 #include <shlwapi.h>
@@ -26,7 +31,9 @@
 #include "platform/handles.h"
 #include "platform/recording_backend.h"
 #include "platform/sim_backend.h"
+#include "support/hive_writer.h"
 #include "zvatrun.h"
+#include "zvoffline.h"
 
 namespace {
 
@@ -187,6 +194,30 @@ public:
         RemoveDirectoryW(kFiles);
     }
 
+    // The same entries as hive contents: SOFTWARE, SYSTEM (control set 1) and the user's hive.
+    void Describe(test::HiveKey& software, test::HiveKey& system, test::HiveKey& user) const {
+        system.Key(L"Select").Dword(L"Current", 1);
+        const std::wstring controlSet = L"ControlSet001\\Services\\";
+        for (int i = 0; i < entries_; ++i) {
+            int share = i % 10;
+            if (share < 7) {
+                test::HiveKey& hive = RunRoot(i) == HKEY_LOCAL_MACHINE ? software : user;
+                hive.Key(L"Microsoft\\Windows\\CurrentVersion\\Run").String(Name(i), RunCommand(i));
+            } else if (share == 7) {
+                test::HiveKey& key = system.Key(controlSet + Name(i));
+                key.String(L"ImagePath", L"%SystemRoot%\\system32\\svchost.exe -k zvbench", REG_EXPAND_SZ);
+                key.String(L"DisplayName", L"Benchmark service " + std::to_wstring(i));
+                key.String(L"Description", L"A service the benchmark seeded and removes again");
+                key.Dword(L"Type", SERVICE_WIN32_SHARE_PROCESS);
+                key.Dword(L"Start", SERVICE_DEMAND_START);
+                key.Key(L"Parameters").String(L"ServiceDll", Vendor(i) + L"\\svc.dll", REG_EXPAND_SZ);
+            } else {
+                software.Key(L"Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\" + Clsid(i));
+                software.Key(L"Classes\\CLSID\\" + Clsid(i) + L"\\InprocServer32").String(L"", Vendor(i) + L"\\bho.dll");
+            }
+        }
+    }
+
 private:
     static constexpr int kVendors = 50;
     static constexpr const wchar_t* kFiles = L"C:\\zvbench files";
@@ -294,6 +325,40 @@ double MeasureScale(const std::string& label, int entries, int repeat) {
     return best.seconds;
 }
 
+// The live scan of the seeded prefix against the offline scan of an image holding the same entries.
+int OfflineAgainstLive(int entries, int repeat) {
+    Seeder seeded(entries);
+    test::TestImage image;
+    auto& profile = image.AddProfile(L"S-1-5-21-0-0-0-1000", L"zvbench", 0x01D00001);
+    seeded.Describe(image.software, image.system, profile.user.Key(L"Software"));
+    image.Write();
+
+    platform::ComPtr<IZVAutorunScanner> live, offline;
+    ZV_OFFLINE_SETTINGS settings{sizeof(settings), 0, image.Root().c_str(), nullptr};
+    if (FAILED(ZVAtrunCreateObject(&IID_IZVAutorunScanner, live.PutVoid(), 0)) ||
+        FAILED(ZVAtrunCreateOfflineObject(&settings, &IID_IZVAutorunScanner, offline.PutVoid())))
+        return 1;
+    Scanned best[2];
+    IZVAutorunScanner* scanners[2] = {live.Get(), offline.Get()};
+    for (int which = 0; which < 2; ++which) {
+        size_t items = ScanOnce(scanners[which]).items;  // warms caches and the scanner's lists
+        for (int i = 0; i < repeat; ++i) {
+            Scanned scanned = ScanOnce(scanners[which], items);
+            if (i == 0 || scanned.seconds < best[which].seconds) best[which] = scanned;
+        }
+    }
+    const char* names[2] = {"live", "offline"};
+    for (int which = 0; which < 2; ++which) {
+        double perItem = best[which].items ? 1.0 / double(best[which].items) : 0;
+        std::printf("%-8s %7zu items  scan %8.3f s  %8.1f us/item  %5.1f allocations/item  %6.0f bytes/held item\n",
+                    names[which], best[which].items, best[which].seconds, best[which].seconds * 1e6 * perItem,
+                    double(best[which].allocations) * perItem, double(best[which].heldBytes) * perItem);
+    }
+    if (best[1].seconds > 0) std::printf("live / offline scan time: %.1f\n", best[0].seconds / best[1].seconds);
+    std::fflush(stdout);
+    return 0;
+}
+
 int RealScales(const std::wstring& scales, int repeat) {
     static const std::map<std::wstring, int> known = {{L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000},
                                                       {L"100k", 100000}};
@@ -336,7 +401,8 @@ void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 int wmain(int argc, wchar_t** argv) {
     int scans = 5, repeat = 3;
-    bool simulated = false, hostile = false;
+    bool simulated = false, hostile = false, offline = false;
+    int entries = 10000;
     std::wstring scales = L"prefix,1k,10k";
     for (int i = 1; i < argc; ++i) {
         if (!wcscmp(argv[i], L"--scans") && i + 1 < argc) scans = _wtoi(argv[++i]);
@@ -344,14 +410,19 @@ int wmain(int argc, wchar_t** argv) {
         else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc) scales = argv[++i];
         else if (!wcscmp(argv[i], L"--sim")) simulated = true;
         else if (!wcscmp(argv[i], L"--hostile")) hostile = true;
+        else if (!wcscmp(argv[i], L"--offline")) offline = true;
+        else if (!wcscmp(argv[i], L"--entries") && i + 1 < argc) entries = std::max(0, _wtoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
-                                 "--hostile [--scans N]\n");
+                                 "--hostile [--scans N] | --offline [--entries N] [--repeat N]\n");
             return 2;
         }
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int status = hostile ? CompareHostileMachine(scans) : simulated ? SimulatedScans(scans) : RealScales(scales, repeat);
+    int status = offline     ? OfflineAgainstLive(entries, repeat)
+                 : hostile   ? CompareHostileMachine(scans)
+                 : simulated ? SimulatedScans(scans)
+                             : RealScales(scales, repeat);
     CoUninitialize();
     return status;
 }

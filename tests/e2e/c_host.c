@@ -1,8 +1,10 @@
-/* A host written in C: loads the DLL as a host application does and walks a scan to its end. */
+/* A host written in C: loads the DLL as a host application does and walks a scan to its end; then
+ * asks zvoffline.dll for a scanner of an image, reading what it says about the image. */
 #include <stdio.h>
 
 #define INITGUID
 #include "zvatrun.h"
+#include "zvoffline.h"
 
 static int fail(const char *what, HRESULT hr) {
     printf("c_host: %s failed (0x%08lX)\n", what, (unsigned long)hr);
@@ -42,6 +44,26 @@ int main(void) {
     view->lpVtbl->Release(view);
     if (scanner->lpVtbl->Release(scanner) != 0) return fail("Release", E_FAIL);
     FreeLibrary(dll);
+
+    {
+        /* The folder this program runs in is an image without hives: a scanner, with notes naming them missing. */
+        PFN_ZVAtrunCreateOfflineObject createOffline;
+        IZVOfflineImage *image = NULL;
+        ZV_OFFLINE_SETTINGS offline = {sizeof(ZV_OFFLINE_SETTINGS), 0, L".", NULL};
+        dll = LoadLibraryW(L"zvoffline.dll");
+        if (!dll) return fail("LoadLibraryW zvoffline.dll", HRESULT_FROM_WIN32(GetLastError()));
+        createOffline = (PFN_ZVAtrunCreateOfflineObject)(void *)GetProcAddress(dll, "ZVAtrunCreateOfflineObject");
+        if (!createOffline) return fail("GetProcAddress ZVAtrunCreateOfflineObject", E_FAIL);
+        hr = createOffline(&offline, &IID_IZVAutorunScanner, (void **)&scanner);
+        if (FAILED(hr)) return fail("ZVAtrunCreateOfflineObject", hr);
+        hr = scanner->lpVtbl->QueryInterface(scanner, &IID_IZVOfflineImage, (void **)&image);
+        if (FAILED(hr)) return fail("QueryInterface IZVOfflineImage", hr);
+        if (image->lpVtbl->GetNoteCount(image) < 3) return fail("GetNoteCount", E_FAIL);
+        printf("c_host: offline: %ls\n", image->lpVtbl->GetNote(image, 0));
+        image->lpVtbl->Release(image);
+        if (scanner->lpVtbl->Release(scanner) != 0) return fail("Release offline", E_FAIL);
+        FreeLibrary(dll);
+    }
     CoUninitialize();
     return 0;
 }

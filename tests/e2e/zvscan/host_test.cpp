@@ -366,6 +366,35 @@ TEST(ZvscanCommandLine, UsageErrorsExitWithTwo) {
     }
 }
 
+TEST(ZvscanCommandLine, AnImageIsScannedAndNeverWritten) {
+    Options options;
+    ParseOutcome outcome = Parse({"--image", "D:\\mnt\\image", "--user", "alice", "--format", "json"}, options);
+    ASSERT_TRUE(outcome.run) << outcome.text;
+    EXPECT_EQ(options.imageRoot, L"D:\\mnt\\image");
+    EXPECT_EQ(options.imageUser, L"alice");
+    EXPECT_EQ(options.command, Command::Scan);
+    Options diff;
+    ASSERT_TRUE(Parse({"diff", "base.jsonl", "--image", "D:\\img"}, diff).run);
+    EXPECT_EQ(diff.imageRoot, L"D:\\img");
+
+    Options userAlone;
+    EXPECT_EQ(Parse({"--user", "alice"}, userAlone).exitCode, kExitUsage);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"repair", "--key", "3f09c2a1b7d4", "--image", "D:\\img"},
+          std::vector<std::string>{"--image", "D:\\img", "undo"}}) {
+        Options refused;
+        outcome = Parse(args, refused);
+        EXPECT_FALSE(outcome.run) << args[0];
+        EXPECT_EQ(outcome.exitCode, kExitUsage) << args[0];
+        const std::string& command = args[0] == "repair" ? args[0] : args[2];
+        EXPECT_NE(outcome.text.find(command + " is refused with --image"), std::string::npos) << outcome.text;
+    }
+    Options help;
+    outcome = Parse({"--help"}, help);
+    for (const char* text : {"--image", "--user", "NAME|SID", "zvoffline.dll"})
+        EXPECT_NE(outcome.text.find(text), std::string::npos) << text;
+}
+
 TEST(ZvscanCommandLine, NamesInAnyLetterCase) {
     Options options;
     ParseOutcome outcome = Parse({"--format", "JSON", "--category", "Input-MUI", "--key", "ABCDEF012345"}, options);
@@ -536,6 +565,13 @@ TEST(ZvscanItemRecord, KindAndRootComeFromTheItem) {
     EXPECT_EQ(HiveOfKey(machineKey), L"");
     RegCloseKey(machineKey);
     EXPECT_EQ(HiveOfKey(HKEY_USERS), L"");
+
+    // An offline scanner's items name their hive in their location: their keys are no keys here.
+    EXPECT_EQ(HiveOfLocation(L"HKEY_USERS\\S-1-5-21-9-1001\\SOFTWARE\\Run\\[x]"), L"S-1-5-21-9-1001");
+    EXPECT_EQ(HiveOfLocation(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Run\\[x]"), L"");
+    FakeRegItem offline(L"HKEY_USERS\\S-1-5-21-9-1001\\SOFTWARE\\Run\\[Name]", L"SOFTWARE\\Run");
+    EXPECT_EQ(ReadItemRecord(&offline, 1, 0, true).hive, L"S-1-5-21-9-1001");
+    EXPECT_EQ(ReadItemRecord(&offline, 1, 0, false).hive, L"");
 
     FakeIniItem autorun;
     record = ReadItemRecord(&autorun, 1);
