@@ -2,9 +2,9 @@
 # zvscan --image against the live scan of the same entries: the entries go into the golden prefix's
 # registry (reg import) and, from the same .reg text, into hive files (an empty hive filled by
 # hivexregedit --merge) under an image folder of the right shape. Both scans must give the same
-# items (ids, keys, locations, kind fields and files: the files of an offline scan are still probed
-# on this machine, which holds the same ones). Then: the services of a real SYSTEM hive as
-# hivexregedit lists them; repair and undo refused with --image; the image unchanged byte for byte.
+# items (ids, keys, locations, kind fields and files: the image holds copies of the prefix's files the
+# entries name, which the offline scan finds there, as the image's C:). Then: the services of a real
+# SYSTEM hive as hivexregedit lists them; repair and undo refused with --image; the image unchanged byte for byte.
 # Skips (exit 77) without hivexregedit. Restores what it writes to the prefix.
 #   offline.sh BUILD_DIR
 set -euo pipefail
@@ -62,25 +62,33 @@ trap cleanup EXIT
   sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16 >"$work/live.reg"
 wine_run reg import "$(wine_path "$work/live.reg")" >/dev/null 2>&1 || fail "reg import failed"
 
-# The image: Windows\System32\config and one profile, whose SID is the prefix's own user.
+# The image: windows\system32\config, in the prefix's case, and one profile, whose SID is the prefix's
+# own user.
 image="$work/image"
 sid='S-1-5-21-0-0-0-1000'
-mkdir -p "$image/Windows/System32/config" "$image/Users/zvuser"
-for hive in SOFTWARE SYSTEM DEFAULT; do perl "$root/tests/support/empty_hive.pl" "$image/Windows/System32/config/$hive"; done
+mkdir -p "$image/windows/system32/config" "$image/Users/zvuser"
+for hive in SOFTWARE SYSTEM DEFAULT; do perl "$root/tests/support/empty_hive.pl" "$image/windows/system32/config/$hive"; done
 perl "$root/tests/support/empty_hive.pl" "$image/Users/zvuser/NTUSER.DAT"
 merge() {  # hive prefix
   { printf 'Windows Registry Editor Version 5.00\n\n'; with_parents; } >"$work/merge.reg"
   hivexregedit --merge --prefix "$2" "$1" "$work/merge.reg" || fail "hivexregedit --merge into $1 failed"
 }
 entries 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_USERS\X' 'HKEY_LOCAL_MACHINE\SYSTEM\X' | awk '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE/ {keep = 1} /^\[HKEY_(USERS|LOCAL_MACHINE\\SYSTEM)/ {keep = 0} keep' |
-  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s]\n%s\n' "$sid" \
+  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n%s\n\n' \
+      "$(text_value SystemRoot 1 'C:\windows')"
+    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s]\n%s\n' "$sid" \
       "$(text_value ProfileImagePath 2 '%SystemDrive%\Users\zvuser')"; } |
-  merge "$image/Windows/System32/config/SOFTWARE" 'HKEY_LOCAL_MACHINE\SOFTWARE'
+  merge "$image/windows/system32/config/SOFTWARE" 'HKEY_LOCAL_MACHINE\SOFTWARE'
 { printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"Current"=dword:00000001\n\n'
   entries 'X' 'X' 'HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001' | awk '/^\[HKEY_LOCAL_MACHINE\\SYSTEM/ {keep = 1} /^\[X/ {keep = 0} keep'; } |
-  merge "$image/Windows/System32/config/SYSTEM" 'HKEY_LOCAL_MACHINE\SYSTEM'
+  merge "$image/windows/system32/config/SYSTEM" 'HKEY_LOCAL_MACHINE\SYSTEM'
 entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep' |
   merge "$image/Users/zvuser/NTUSER.DAT" 'HKEY_USERS\U'
+# The prefix's files that the entries name, at their places and in their case, in the image's C:.
+for file in windows/notepad.exe windows/regedit.exe windows/system32/cmd.exe windows/system32/svchost.exe; do
+  mkdir -p "$image/$(dirname "$file")"
+  cp "$ZV_WINEPREFIX/drive_c/$file" "$image/$file" || fail "the prefix has no $file"
+done
 ( cd "$image" && find . -type f -exec sha256sum {} + | sort ) >"$work/image.before"
 
 # The seeded items of a scan, without their position and without what only the live system has: the
