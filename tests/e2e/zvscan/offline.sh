@@ -2,10 +2,11 @@
 # zvscan --image against the live scan of the same entries: the entries go into the golden prefix's
 # registry (reg import) and, from the same .reg text, into hive files (an empty hive filled by
 # hivexregedit --merge) under an image folder of the right shape. Both scans must give the same
-# items (ids, keys, locations, kind fields and files: the image holds copies of the prefix's files the
-# entries name, which the offline scan finds there, as the image's C:). Then: the services of a real
-# SYSTEM hive as hivexregedit lists them; repair and undo refused with --image; the image unchanged byte for byte.
-# Skips (exit 77) without hivexregedit. Restores what it writes to the prefix.
+# items (ids, keys, locations, kind fields, files and their evidence: the image holds copies of the
+# prefix's files the entries name, which the offline scan finds there, as the image's C:). Then: the
+# services of a real SYSTEM hive as hivexregedit lists them; repair and undo refused with --image;
+# the image unchanged byte for byte. Skips (exit 77) without hivexregedit. Restores what it writes
+# to the prefix.
 #   offline.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -87,7 +88,7 @@ entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/
 # The prefix's files that the entries name, at their places and in their case, in the image's C:.
 for file in windows/notepad.exe windows/regedit.exe windows/system32/cmd.exe windows/system32/svchost.exe; do
   mkdir -p "$image/$(dirname "$file")"
-  cp "$ZV_WINEPREFIX/drive_c/$file" "$image/$file" || fail "the prefix has no $file"
+  cp -p "$ZV_WINEPREFIX/drive_c/$file" "$image/$file" || fail "the prefix has no $file"
 done
 ( cd "$image" && find . -type f -exec sha256sum {} + | sort ) >"$work/image.before"
 
@@ -96,7 +97,7 @@ done
 seeded() {
   grep -F "$tag" "$1" | sed 's/^{"index":[0-9]*,/{/; s/,"view":"[a-z0-9]*"//; s/,"real_key":"\([^"\\]\|\\.\)*"//' | sort
 }
-for flags in "" "--skip-probe"; do
+for flags in "" "--skip-probe" "--evidence"; do
   zvscan --format json $flags >"$work/live.jsonl" || fail "the live scan failed"
   zvscan --image "$(wine_path "$image")" --format json $flags >"$work/offline.jsonl" || fail "the offline scan failed"
   seeded "$work/live.jsonl" >"$work/live.items"
@@ -104,6 +105,10 @@ for flags in "" "--skip-probe"; do
   [ "$(wc -l <"$work/live.items")" -ge 5 ] || fail "the live scan${flags:+ with $flags} lists $(wc -l <"$work/live.items") of the 5 entries"
   cmp -s "$work/live.items" "$work/offline.items" ||
     fail "live and offline scans${flags:+ with $flags} differ: $(diff "$work/live.items" "$work/offline.items" | head -n 10)"
+  # The image's copy of notepad.exe is hashed, as the prefix's is.
+  if [ "$flags" = --evidence ]; then
+    grep -F "$tag Tool" "$work/offline.items" | grep -q '"sha256":"[0-9a-f]\{64\}"' || fail "the offline evidence has no hash of notepad.exe"
+  fi
 done
 grep -q "\"current_user\":\"$sid\"" "$work/offline.jsonl" || fail "the start record does not name $sid as the current user"
 grep -q "^zvscan: image: HKEY_CURRENT_USER: HKEY_USERS\\\\$sid" "$work/stderr" || fail "stderr does not name the user chosen"
