@@ -5,7 +5,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include <shlobj.h>
+
 #include "diag/debug_log.h"
+#include "platform/offline/shell_link.h"
 
 namespace platform {
 namespace offline {
@@ -603,8 +606,10 @@ void OfflineBackend::OutputDebugStringW(LPCWSTR text) { Win32().OutputDebugStrin
 DWORD OfflineBackend::GetLastError() { return Win32().GetLastError(); }
 void OfflineBackend::SetLastError(DWORD error) { Win32().SetLastError(error); }
 
-// Placeholder: COM objects of the image (its shell links, its Task Scheduler) are not read yet; none is created.
-HRESULT OfflineBackend::CoCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID* object) {
+// Shortcuts are read from the image. Placeholder: the image's Task Scheduler is not read yet; no
+// other object is created.
+HRESULT OfflineBackend::CoCreateInstance(REFCLSID clsid, LPUNKNOWN, DWORD, REFIID iid, LPVOID* object) {
+    if (IsEqualCLSID(clsid, CLSID_ShellLink)) return CreateOfflineShellLink(*this, iid, object);
     if (object) *object = nullptr;
     return REGDB_E_CLASSNOTREG;
 }
