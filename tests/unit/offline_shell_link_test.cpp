@@ -1,11 +1,12 @@
 // Shortcuts of the image read from their bytes, written here as the Shell Link binary format lays
 // them out in the shapes Windows writes: environment-variable targets, ID-list-only targets, link
-// info, relative paths, and damaged files.
+// info, relative paths, and damaged files; and the startup folders of an image scanned with them.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/offline/offline_backend.h"
 #include "platform/offline/shell_link.h"
 #include "support/hive_writer.h"
+#include "zvoffline.h"
 
 namespace {
 
@@ -232,6 +234,49 @@ TEST(OfflineShellLink, TheBackendsShellLinkLoadsShortcutsFromTheImage) {
     EXPECT_EQ(shell->Resolve(nullptr, 0), E_FAIL);
     EXPECT_EQ(platform::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IUnknown, shell.PutVoid()),
               REGDB_E_CLASSNOTREG);
+}
+
+TEST(OfflineShellLink, AnImagesStartupFoldersListTheirShortcutsWithTheTargetsInTheImage) {
+    test::TestImage image;
+    image.software.Key(L"Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")
+        .String(L"Common Startup", L"C:\\ProgramData\\Startup");
+    auto& bob = image.AddProfile(L"S-1-5-21-9-1000", L"bob", 0x01D00001);
+    bob.user.Key(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")
+        .String(L"Startup", L"C:\\Users\\bob\\Startup");
+    image.Write();
+    Link common;
+    common.flags = 0x2;
+    common.linkInfo = LinkInfo("C:\\Tools\\", "common.exe");
+    Link user;
+    user.flags = 0x1;
+    user.idList = IdList({RootItem(), DriveItem("C:\\"), FileItem(0x31, "Tools"), FileItem(0x32, "user.exe")});
+    test::WriteFileBytes(image.Root() + L"\\ProgramData\\Startup\\Common.lnk", common.Write());
+    test::WriteFileBytes(image.Root() + L"\\Users\\bob\\Startup\\User.lnk", user.Write());
+    test::WriteFileBytes(image.Root() + L"\\Tools\\common.exe", {'M', 'Z'});
+    test::WriteFileBytes(image.Root() + L"\\Tools\\user.exe", {'M', 'Z'});
+    auto before = test::Snapshot(image.Root());
+
+    ZV_OFFLINE_SETTINGS settings{sizeof(settings), 0, image.Root().c_str(), nullptr};
+    platform::ComPtr<IZVAutorunScanner> scanner;
+    ASSERT_EQ(ZVAtrunCreateOfflineObject(&settings, &IID_IZVAutorunScanner, scanner.PutVoid()), S_OK);
+    ZV_SCAN_SETTINGS scan{sizeof(scan), 0, {}};
+    ASSERT_EQ(scanner->StartScan(&scan), S_OK);
+    std::vector<std::pair<std::wstring, std::wstring>> shortcuts;  // the shortcut, its first file
+    IZVAutorunItemEx* item = nullptr;
+    while (scanner->NextItem(&item)) {
+        auto owned = platform::ComPtr<IZVAutorunItemEx>::Attach(item);
+        platform::ComPtr<IZVAutorunItem_ShortCut> shortcut;
+        if (FAILED(item->QueryInterface(IID_IZVAutorunItem_ShortCut, shortcut.PutVoid()))) continue;
+        shortcuts.emplace_back(shortcut->GetFilePath(), item->GetFileCount() ? item->GetFile(0) : L"<none>");
+    }
+    scanner.Reset();
+    std::sort(shortcuts.begin(), shortcuts.end());
+    const std::vector<std::pair<std::wstring, std::wstring>> expected = {
+        {L"C:\\ProgramData\\Startup\\Common.lnk", L"C:\\Tools\\common.exe"},
+        {L"C:\\Users\\bob\\Startup\\User.lnk", L"C:\\Tools\\user.exe"},
+    };
+    EXPECT_EQ(shortcuts, expected);
+    EXPECT_EQ(test::Snapshot(image.Root()), before);
 }
 
 }  // namespace
