@@ -3,7 +3,8 @@
 # registry (reg import) and, from the same .reg text, into hive files (an empty hive filled by
 # hivexregedit --merge) under an image folder of the right shape. Both scans must give the same
 # items (ids, keys, locations, kind fields, files and their evidence: the image holds copies of the
-# prefix's files the entries name, which the offline scan finds there, as the image's C:). Then: the
+# prefix's files the entries name, which the offline scan finds there, as the image's C:), and the
+# target of the shortcut Wine's shell wrote into the user's startup folder, copied too. Then: the
 # services of a real SYSTEM hive as hivexregedit lists them; repair and undo refused with --image;
 # the image unchanged byte for byte. Skips (exit 77) without hivexregedit. Restores what it writes
 # to the prefix.
@@ -83,7 +84,19 @@ entries 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_USERS\X' 'HKEY_LOCAL_MACHINE\SYSTEM\
 { printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"Current"=dword:00000001\n\n'
   entries 'X' 'X' 'HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001' | awk '/^\[HKEY_LOCAL_MACHINE\\SYSTEM/ {keep = 1} /^\[X/ {keep = 0} keep'; } |
   merge "$image/windows/system32/config/SYSTEM" 'HKEY_LOCAL_MACHINE\SYSTEM'
-entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep' |
+# The user's startup folder is the prefix's, with the shortcut Wine's shell wrote there (seeded).
+startup="$(wine_run reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Startup |
+  tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+case "$startup" in [Cc]:\\*) ;; *) fail "the prefix names no startup folder on C: ($startup)" ;; esac
+startup_unix="$(printf '%s' "${startup:3}" | tr '\\' '/')"
+shortcut='Zv Demo Tray.lnk'
+[ -f "$ZV_WINEPREFIX/drive_c/$startup_unix/$shortcut" ] || fail "the prefix's startup folder has no $shortcut"
+mkdir -p "$image/$startup_unix" "$image/ZvDemo"
+cp -p "$ZV_WINEPREFIX/drive_c/$startup_unix/$shortcut" "$image/$startup_unix/"
+cp -p "$ZV_WINEPREFIX/drive_c/ZvDemo/tray.exe" "$image/ZvDemo/"
+{ entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep'
+  printf '[HKEY_USERS\\U\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n%s\n\n' \
+    "$(text_value Startup 1 "$startup")"; } |
   merge "$image/Users/zvuser/NTUSER.DAT" 'HKEY_USERS\U'
 # The prefix's files that the entries name, at their places and in their case, in the image's C:.
 for file in windows/notepad.exe windows/regedit.exe windows/system32/cmd.exe windows/system32/svchost.exe; do
@@ -105,6 +118,14 @@ for flags in "" "--skip-probe" "--evidence"; do
   [ "$(wc -l <"$work/live.items")" -ge 5 ] || fail "the live scan${flags:+ with $flags} lists $(wc -l <"$work/live.items") of the 5 entries"
   cmp -s "$work/live.items" "$work/offline.items" ||
     fail "live and offline scans${flags:+ with $flags} differ: $(diff "$work/live.items" "$work/offline.items" | head -n 10)"
+  # The shortcut names the same target through Wine's shell and read from its bytes (a live scan
+  # lists it once for each hive whose Startup is the folder, and names the hive; offline, no hive).
+  for scan in live offline; do
+    grep -F "$shortcut" "$work/$scan.jsonl" | sed -n 's/.*"files":\(\[[^]]*\]\).*/\1/p' | sort -u >"$work/$scan.shortcut"
+  done
+  [ "$(cat "$work/live.shortcut")" = '["C:\\ZvDemo\\tray.exe"]' ] || fail "Wine's shell gives the shortcut $(cat "$work/live.shortcut")"
+  cmp -s "$work/live.shortcut" "$work/offline.shortcut" ||
+    fail "the offline scan gives the shortcut $(cat "$work/offline.shortcut"), the live one $(cat "$work/live.shortcut")"
   # The image's copy of notepad.exe is hashed, as the prefix's is.
   if [ "$flags" = --evidence ]; then
     grep -F "$tag Tool" "$work/offline.items" | grep -q '"sha256":"[0-9a-f]\{64\}"' || fail "the offline evidence has no hash of notepad.exe"
