@@ -119,6 +119,7 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
     std::unique_ptr<OfflineBackend> backend(new OfflineBackend());
     backend->root_ = root;
     backend->readLogs_ = options.readLogs;
+    backend->LearnRootCase();
     backend->software_ = backend->AddHive(std::wstring(kMachine) + L"SOFTWARE", std::wstring(kConfig) + L"SOFTWARE", true);
     backend->system_ = backend->AddHive(std::wstring(kMachine) + L"SYSTEM", std::wstring(kConfig) + L"SYSTEM", true);
     backend->AddHive(std::wstring(kUsers) + L".DEFAULT", std::wstring(kConfig) + L"DEFAULT", true);

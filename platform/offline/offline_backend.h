@@ -165,12 +165,14 @@ private:
     void LoadEnvironment();
     std::wstring Expand(const std::wstring& text) const;
     bool ShellFolder(int csidl, std::wstring& path);
+    void LearnRootCase();
 
     std::wstring root_;
     std::wstring systemRoot_ = L"C:\\Windows";  // the image's Windows directory, on its C:
     std::vector<std::pair<std::wstring, std::wstring>> environment_;  // in the order it was built
     std::wstring userProfile_;  // the current user's profile folder, C:\...
     mutable std::set<wchar_t> otherDrivesReported_;
+    bool rootFoldsCase_ = false;
     bool readLogs_ = true;
     std::vector<ImageHive> hives_;
     std::vector<std::wstring> notes_;

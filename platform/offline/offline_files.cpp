@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 
 #include "diag/debug_log.h"
 #include "platform/offline/offline_backend.h"
@@ -58,6 +59,29 @@ bool FindEntry(const std::wstring& folder, const std::wstring& name, std::wstrin
 
 }  // namespace
 
+// Whether the file system under the image folder matches names without regard to case (NTFS, FAT,
+// Wine's view of any folder): a name not found as written is then not there at all, and no folder
+// needs listing. Tried on an entry of the root with a letter whose case can change.
+void OfflineBackend::LearnRootCase() {
+    WIN32_FIND_DATAW data;
+    HANDLE find = Win32().FindFirstFileW((root_ + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::wstring flipped;
+    for (unsigned count = 0; flipped.empty() && count < 4096; ++count) {
+        std::wstring name = data.cFileName;
+        for (wchar_t& c : name) {
+            wchar_t other = UpcaseChar(c) != c ? UpcaseChar(c) : static_cast<wchar_t>(std::towlower(c));
+            if (other == c) continue;
+            c = other;
+            flipped = name;
+            break;
+        }
+        if (!Win32().FindNextFileW(find, &data)) break;
+    }
+    Win32().FindClose(find);
+    rootFoldsCase_ = !flipped.empty() && Win32().GetFileAttributesW((root_ + L"\\" + flipped).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool OfflineBackend::HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& error) const {
     error = ERROR_PATH_NOT_FOUND;
     if (!imagePath) return false;
@@ -89,14 +113,14 @@ bool OfflineBackend::HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& 
     }
     hostPath = root_;
     for (const std::wstring& name : components) hostPath += L"\\" + name;
-    if (Win32().GetFileAttributesW(hostPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    if (rootFoldsCase_ || Win32().GetFileAttributesW(hostPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
 
-    // Not there as written: each component as NTFS would match it, which a case-sensitive folder
-    // of the scanning machine does not.
+    // Not there as written on a case-sensitive file system: each component as NTFS would match it.
     hostPath = root_;
     for (size_t i = 0; i < components.size(); ++i) {
-        std::wstring entry;
-        if (!FindEntry(hostPath, components[i], entry)) {
+        std::wstring entry = components[i];
+        if (Win32().GetFileAttributesW((hostPath + L"\\" + entry).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !FindEntry(hostPath, components[i], entry)) {
             for (size_t j = i; j < components.size(); ++j) hostPath += L"\\" + components[j];
             error = i + 1 == components.size() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
             return true;
