@@ -78,9 +78,10 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         ComRef<IZVAutorunItemEx> item;
         bool offline = !options.imageRoot.empty();
         ItemReader reader(offline);
-        EvidenceCache evidence;
+        EvidenceCache evidence(options.imageRoot);
         // An image's catalogs are no catalogs of this system.
-        SignatureCache signatures(offline ? SignatureCache::Kinds::EmbeddedOnly : SignatureCache::Kinds::All);
+        SignatureCache signatures(offline ? SignatureCache::Kinds::EmbeddedOnly : SignatureCache::Kinds::All,
+                                  options.imageRoot);
         if (offline && options.signatures)
             Write(stderr, "zvscan: the image's files are checked for embedded signatures only: its catalogs are not "
                           "this system's\n");

@@ -76,12 +76,28 @@ FileEvidence ReadFileEvidence(const std::wstring& path) {
     return evidence;
 }
 
+std::wstring ImageFilePath(const std::wstring& imageRoot, const std::wstring& path) {
+    std::wstring text = path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+    if (text.size() < 3 || (text[0] != L'C' && text[0] != L'c') || text[1] != L':' || text[2] != L'\\') return {};
+    std::wstring root = imageRoot;
+    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    return root + text.substr(2);
+}
+
 const FileEvidence& EvidenceCache::Of(const std::wstring& path) {
     std::wstring folded = Folded(path);
     auto found = files_.find(folded);
     if (found != files_.end()) return found->second;
     ++reads_;
-    return files_.emplace(folded, ReadFileEvidence(path)).first->second;
+    if (imageRoot_.empty()) return files_.emplace(folded, ReadFileEvidence(path)).first->second;
+    std::wstring inImage = ImageFilePath(imageRoot_, path);
+    FileEvidence evidence;
+    if (inImage.empty()) {
+        evidence.reason = "not in the image";
+    } else {
+        evidence = ReadFileEvidence(inImage);
+    }
+    return files_.emplace(folded, std::move(evidence)).first->second;
 }
 
 std::vector<FileEvidence> EvidenceCache::Of(const std::vector<std::wstring>& paths) {

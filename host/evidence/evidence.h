@@ -25,14 +25,22 @@ std::string FileErrorReason(DWORD error);
 // Reads the file once, in pieces: its size does not matter.
 FileEvidence ReadFileEvidence(const std::wstring& path);
 
+// The file on this machine that a path of an image's system names: its C:\ is the image root;
+// other drives are not in the image (empty).
+std::wstring ImageFilePath(const std::wstring& imageRoot, const std::wstring& path);
+
 // The evidence of every file named in one run; a path named again (in any letter case) is not read again.
+// With an image root, the files are read inside the image, under the image system's paths.
 class EvidenceCache {
 public:
+    EvidenceCache() = default;
+    explicit EvidenceCache(std::wstring imageRoot) : imageRoot_(std::move(imageRoot)) {}
     const FileEvidence& Of(const std::wstring& path);
     std::vector<FileEvidence> Of(const std::vector<std::wstring>& paths);
     unsigned long Reads() const { return reads_; }
 
 private:
+    std::wstring imageRoot_;
     std::map<std::wstring, FileEvidence> files_;  // by the path in upper case
     unsigned long reads_ = 0;
 };

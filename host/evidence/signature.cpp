@@ -129,7 +129,10 @@ const FileSignature& SignatureCache::Of(const std::wstring& path) {
     auto found = files_.find(key);
     if (found != files_.end()) return found->second;
     ++checks_;
-    return files_.emplace(key, Check(path)).first->second;
+    if (imageRoot_.empty()) return files_.emplace(key, Check(path)).first->second;
+    std::wstring inImage = ImageFilePath(imageRoot_, path);
+    FileSignature signature = inImage.empty() ? FileSignature{"not in the image", {}, {}, {}} : Check(inImage);
+    return files_.emplace(key, std::move(signature)).first->second;
 }
 
 std::vector<FileSignature> SignatureCache::Of(const std::vector<std::wstring>& paths) {

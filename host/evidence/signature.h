@@ -27,7 +27,9 @@ class SignatureCache {
 public:
     // EmbeddedOnly: no catalog lookup, for files that the system's catalogs do not describe.
     enum class Kinds { All, EmbeddedOnly };
-    explicit SignatureCache(Kinds kinds = Kinds::All) : kinds_(kinds) {}
+    // With an image root, the files are checked inside the image, under the image system's paths.
+    explicit SignatureCache(Kinds kinds = Kinds::All, std::wstring imageRoot = {})
+        : kinds_(kinds), imageRoot_(std::move(imageRoot)) {}
     ~SignatureCache();
     SignatureCache(const SignatureCache&) = delete;
     SignatureCache& operator=(const SignatureCache&) = delete;
@@ -41,6 +43,7 @@ private:
     bool CheckCatalog(const std::wstring& path, FileSignature& signature);
 
     Kinds kinds_;
+    std::wstring imageRoot_;
     std::map<std::wstring, FileSignature> files_;  // by the path in upper case
     unsigned long checks_ = 0;
     HANDLE catalogs_ = nullptr;  // the catalog administrator context, acquired at the first unsigned file

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include <shlobj.h>
+
 #include "diag/debug_log.h"
+#include "platform/offline/shell_link.h"
 
 namespace platform {
 namespace offline {
@@ -116,6 +119,7 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
     std::unique_ptr<OfflineBackend> backend(new OfflineBackend());
     backend->root_ = root;
     backend->readLogs_ = options.readLogs;
+    backend->LearnRootCase();
     backend->software_ = backend->AddHive(std::wstring(kMachine) + L"SOFTWARE", std::wstring(kConfig) + L"SOFTWARE", true);
     backend->system_ = backend->AddHive(std::wstring(kMachine) + L"SYSTEM", std::wstring(kConfig) + L"SYSTEM", true);
     backend->AddHive(std::wstring(kUsers) + L".DEFAULT", std::wstring(kConfig) + L"DEFAULT", true);
@@ -141,6 +145,7 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
     }
     backend->LoadProfiles(options.user, error);
     if (error != ERROR_SUCCESS) return nullptr;
+    backend->LoadEnvironment();
     return backend;
 }
 
@@ -162,6 +167,7 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
             if (hive.ReadData(value, reinterpret_cast<uint8_t*>(&text[0]))) {
                 text.resize(std::wcslen(text.c_str()));
                 if (text.size() > 3 && text[1] == L':') systemRoot = text.substr(3);
+                while (!systemRoot.empty() && systemRoot.back() == L'\\') systemRoot.pop_back();
             }
         }
         Place profileList;
@@ -188,8 +194,9 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
         }
     }
 
+    systemRoot_ = L"C:\\" + systemRoot;
     int chosen = -1;
-    std::wstring chosenSid, chosenWhy;
+    std::wstring chosenSid, chosenWhy, chosenFolder;
     FILETIME latest{};
     bool found = requestedUser.empty();
     for (const auto& profile : profiles) {
@@ -216,6 +223,7 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
                 chosen = user;
                 chosenSid = sid;
                 chosenWhy = L"asked for";
+                chosenFolder = profile.second;
                 found = true;
             }
             continue;
@@ -226,6 +234,7 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
             chosenSid = sid;
             latest = written;
             chosenWhy = L"the user profile whose hive was written last";
+            chosenFolder = profile.second;
         }
     }
     if (!found) {
@@ -240,6 +249,7 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
         }
     }
     currentUser_ = chosenSid;
+    if (!chosenFolder.empty()) userProfile_ = L"C:\\" + chosenFolder;
     notes_.push_back(chosenSid.empty() ? std::wstring(L"HKEY_CURRENT_USER: no profile and no .DEFAULT hive; it is empty")
                                        : L"HKEY_CURRENT_USER: " + std::wstring(kUsers) + chosenSid + L" (" + chosenWhy + L")");
 }
@@ -577,50 +587,6 @@ LSTATUS OfflineBackend::RegCloseKey(HKEY key) {
     return handles_.erase(reinterpret_cast<ULONG_PTR>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-// Placeholder: the image's files are not read yet; files, directories, environment and version come from the scanning machine.
-DWORD OfflineBackend::GetFileAttributesW(LPCWSTR path) { return Win32().GetFileAttributesW(path); }
-HANDLE OfflineBackend::FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-    return Win32().FindFirstFileW(pattern, data);
-}
-BOOL OfflineBackend::FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) { return Win32().FindNextFileW(find, data); }
-BOOL OfflineBackend::FindClose(HANDLE find) { return Win32().FindClose(find); }
-HANDLE OfflineBackend::CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
-    // Reading only: anything that could change a file is refused.
-    if ((access & ~(GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_READ_DATA | SYNCHRONIZE)) != 0 ||
-        disposition != OPEN_EXISTING) {
-        Win32().SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return Win32().CreateFileW(path, access, share, security, disposition, flags, templateFile);
-}
-BOOL OfflineBackend::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                                     LPDWORD returned, LPOVERLAPPED overlapped) {
-    return Win32().DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
-}
-BOOL OfflineBackend::CloseHandle(HANDLE handle) { return Win32().CloseHandle(handle); }
-DWORD OfflineBackend::GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer,
-                                               DWORD capacity, LPCWSTR file) {
-    return Win32().GetPrivateProfileStringW(section, key, defaultValue, buffer, capacity, file);
-}
-UINT OfflineBackend::GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue, LPCWSTR file) {
-    return Win32().GetPrivateProfileIntW(section, key, defaultValue, file);
-}
-UINT OfflineBackend::GetSystemDirectoryW(LPWSTR buffer, UINT capacity) { return Win32().GetSystemDirectoryW(buffer, capacity); }
-UINT OfflineBackend::GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) {
-    return Win32().GetWindowsDirectoryW(buffer, capacity);
-}
-DWORD OfflineBackend::ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD capacity) {
-    return Win32().ExpandEnvironmentStringsW(source, buffer, capacity);
-}
-DWORD OfflineBackend::GetFullPathNameW(LPCWSTR path, DWORD capacity, LPWSTR buffer, LPWSTR* filePart) {
-    return Win32().GetFullPathNameW(path, capacity, buffer, filePart);
-}
-DWORD OfflineBackend::GetLongPathNameW(LPCWSTR shortPath, LPWSTR buffer, DWORD capacity) {
-    return Win32().GetLongPathNameW(shortPath, buffer, capacity);
-}
-BOOL OfflineBackend::GetVersionExW(LPOSVERSIONINFOW info) { return Win32().GetVersionExW(info); }
-
 BOOL OfflineBackend::DeleteFileW(LPCWSTR) {
     Win32().SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -641,12 +607,10 @@ void OfflineBackend::OutputDebugStringW(LPCWSTR text) { Win32().OutputDebugStrin
 DWORD OfflineBackend::GetLastError() { return Win32().GetLastError(); }
 void OfflineBackend::SetLastError(DWORD error) { Win32().SetLastError(error); }
 
-// Placeholder: the image's special folders, tasks and shortcuts are not read yet; the scanning machine's are refused.
-BOOL OfflineBackend::SHGetSpecialFolderPathW(HWND, LPWSTR buffer, int, BOOL) {
-    if (buffer) buffer[0] = 0;
-    return FALSE;
-}
-HRESULT OfflineBackend::CoCreateInstance(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID* object) {
+// Shortcuts are read from the image. Placeholder: the image's Task Scheduler is not read yet; no
+// other object is created.
+HRESULT OfflineBackend::CoCreateInstance(REFCLSID clsid, LPUNKNOWN, DWORD, REFIID iid, LPVOID* object) {
+    if (IsEqualCLSID(clsid, CLSID_ShellLink)) return CreateOfflineShellLink(*this, iid, object);
     if (object) *object = nullptr;
     return REGDB_E_CLASSNOTREG;
 }

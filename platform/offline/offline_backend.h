@@ -1,6 +1,8 @@
 // The platform of a Windows system that is not running: its registry assembled from the hive files
-// of its volume (the image), as Windows would assemble it at logon, and read-only: every write
-// fails with ERROR_ACCESS_DENIED. One backend per image; nothing is shared between backends.
+// of its volume (the image), as Windows would assemble it at logon; its C: drive is the image folder,
+// its environment, directories, version and special folders come from its own registry. Read-only:
+// every write fails with ERROR_ACCESS_DENIED. One backend per image; nothing is shared between
+// backends.
 #pragma once
 
 #include <memory>
@@ -44,6 +46,14 @@ public:
     const std::wstring& CurrentUserSid() const { return currentUser_; }
     const std::vector<ImageHive>& Hives() const { return hives_; }
     size_t OpenHandles() const { return handles_.size(); }
+
+    // The file on the scanning machine that an image path (C:\...) names, each component matched
+    // without regard to case as NTFS compares names (a name the image lacks stays as written). False,
+    // with the error a missing path gives, for paths off the image's C: (other drives, shares,
+    // relative paths).
+    bool HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& error) const;
+    // A variable of the image's environment as its system builds it for the current user.
+    bool Variable(const std::wstring& name, std::wstring& value) const;
 
     // Registry.
     LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
@@ -149,8 +159,20 @@ private:
     bool HiveRoot(const std::wstring& mount, Place& place) const;
     void ReportDamage(size_t hive, const std::wstring& what) const;
     OpenKey* Opened(HKEY key);
+    bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, std::wstring& text, DWORD* type = nullptr);
+    void SetVariable(const std::wstring& name, const std::wstring& value);
+    void AddEnvironmentKey(HKEY root, const wchar_t* path);
+    void LoadEnvironment();
+    std::wstring Expand(const std::wstring& text) const;
+    bool ShellFolder(int csidl, std::wstring& path);
+    void LearnRootCase();
 
     std::wstring root_;
+    std::wstring systemRoot_ = L"C:\\Windows";  // the image's Windows directory, on its C:
+    std::vector<std::pair<std::wstring, std::wstring>> environment_;  // in the order it was built
+    std::wstring userProfile_;  // the current user's profile folder, C:\...
+    mutable std::set<wchar_t> otherDrivesReported_;
+    bool rootFoldsCase_ = false;
     bool readLogs_ = true;
     std::vector<ImageHive> hives_;
     std::vector<std::wstring> notes_;

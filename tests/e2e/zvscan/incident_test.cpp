@@ -135,6 +135,28 @@ TEST_F(ZvscanEvidence, AFileNamedByTwoItemsIsReadOnce) {
     EXPECT_EQ(first[1].reason, "not found");
 }
 
+TEST_F(ZvscanEvidence, AnImagesFilesAreReadInsideItUnderItsSystemsPaths) {
+    std::wstring image = folder_ + L"\\image";
+    CreateDirectoryW(image.c_str(), nullptr);
+    CreateDirectoryW((image + L"\\Windows").c_str(), nullptr);
+    WriteFile(image + L"\\Windows\\tool.exe", "inside");
+    EXPECT_EQ(ImageFilePath(image + L"\\", L"C:\\Windows\\tool.exe"), image + L"\\Windows\\tool.exe");
+    EXPECT_EQ(ImageFilePath(image, L"\\\\?\\c:\\Windows\\tool.exe"), image + L"\\Windows\\tool.exe");
+    EXPECT_EQ(ImageFilePath(image, L"D:\\Windows\\tool.exe"), L"");
+    EXPECT_EQ(ImageFilePath(image, L"\\\\server\\share\\tool.exe"), L"");
+
+    EvidenceCache cache(image);
+    std::vector<FileEvidence> found =
+        cache.Of(std::vector<std::wstring>{L"C:\\Windows\\tool.exe", L"C:\\Windows\\gone.exe", L"D:\\tool.exe"});
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_TRUE(found[0].exists);
+    EXPECT_EQ(found[0].size, 6u);
+    EXPECT_EQ(found[0].sha256, Sha256Hex("inside"));
+    EXPECT_EQ(found[1].reason, "not found");
+    EXPECT_FALSE(found[2].exists);
+    EXPECT_EQ(found[2].reason, "not in the image");
+}
+
 TEST(ZvscanEvidenceOutput, TableJsonAndCsvCarryTheFields) {
     ItemRecord record;
     record.index = 4;

@@ -2,10 +2,12 @@
 # zvscan --image against the live scan of the same entries: the entries go into the golden prefix's
 # registry (reg import) and, from the same .reg text, into hive files (an empty hive filled by
 # hivexregedit --merge) under an image folder of the right shape. Both scans must give the same
-# items (ids, keys, locations, kind fields and files: the files of an offline scan are still probed
-# on this machine, which holds the same ones). Then: the services of a real SYSTEM hive as
-# hivexregedit lists them; repair and undo refused with --image; the image unchanged byte for byte.
-# Skips (exit 77) without hivexregedit. Restores what it writes to the prefix.
+# items (ids, keys, locations, kind fields, files and their evidence: the image holds copies of the
+# prefix's files the entries name, which the offline scan finds there, as the image's C:), and the
+# target of the shortcut Wine's shell wrote into the user's startup folder, copied too. Then: the
+# services of a real SYSTEM hive as hivexregedit lists them; repair and undo refused with --image;
+# the image unchanged byte for byte. Skips (exit 77) without hivexregedit. Restores what it writes
+# to the prefix.
 #   offline.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -62,25 +64,45 @@ trap cleanup EXIT
   sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16 >"$work/live.reg"
 wine_run reg import "$(wine_path "$work/live.reg")" >/dev/null 2>&1 || fail "reg import failed"
 
-# The image: Windows\System32\config and one profile, whose SID is the prefix's own user.
+# The image: windows\system32\config, in the prefix's case, and one profile, whose SID is the prefix's
+# own user.
 image="$work/image"
 sid='S-1-5-21-0-0-0-1000'
-mkdir -p "$image/Windows/System32/config" "$image/Users/zvuser"
-for hive in SOFTWARE SYSTEM DEFAULT; do perl "$root/tests/support/empty_hive.pl" "$image/Windows/System32/config/$hive"; done
+mkdir -p "$image/windows/system32/config" "$image/Users/zvuser"
+for hive in SOFTWARE SYSTEM DEFAULT; do perl "$root/tests/support/empty_hive.pl" "$image/windows/system32/config/$hive"; done
 perl "$root/tests/support/empty_hive.pl" "$image/Users/zvuser/NTUSER.DAT"
 merge() {  # hive prefix
   { printf 'Windows Registry Editor Version 5.00\n\n'; with_parents; } >"$work/merge.reg"
   hivexregedit --merge --prefix "$2" "$1" "$work/merge.reg" || fail "hivexregedit --merge into $1 failed"
 }
 entries 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_USERS\X' 'HKEY_LOCAL_MACHINE\SYSTEM\X' | awk '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE/ {keep = 1} /^\[HKEY_(USERS|LOCAL_MACHINE\\SYSTEM)/ {keep = 0} keep' |
-  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s]\n%s\n' "$sid" \
+  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n%s\n\n' \
+      "$(text_value SystemRoot 1 'C:\windows')"
+    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s]\n%s\n' "$sid" \
       "$(text_value ProfileImagePath 2 '%SystemDrive%\Users\zvuser')"; } |
-  merge "$image/Windows/System32/config/SOFTWARE" 'HKEY_LOCAL_MACHINE\SOFTWARE'
+  merge "$image/windows/system32/config/SOFTWARE" 'HKEY_LOCAL_MACHINE\SOFTWARE'
 { printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"Current"=dword:00000001\n\n'
   entries 'X' 'X' 'HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001' | awk '/^\[HKEY_LOCAL_MACHINE\\SYSTEM/ {keep = 1} /^\[X/ {keep = 0} keep'; } |
-  merge "$image/Windows/System32/config/SYSTEM" 'HKEY_LOCAL_MACHINE\SYSTEM'
-entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep' |
+  merge "$image/windows/system32/config/SYSTEM" 'HKEY_LOCAL_MACHINE\SYSTEM'
+# The user's startup folder is the prefix's, with the shortcut Wine's shell wrote there (seeded).
+startup="$(wine_run reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Startup |
+  tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+case "$startup" in [Cc]:\\*) ;; *) fail "the prefix names no startup folder on C: ($startup)" ;; esac
+startup_unix="$(printf '%s' "${startup:3}" | tr '\\' '/')"
+shortcut='Zv Demo Tray.lnk'
+[ -f "$ZV_WINEPREFIX/drive_c/$startup_unix/$shortcut" ] || fail "the prefix's startup folder has no $shortcut"
+mkdir -p "$image/$startup_unix" "$image/ZvDemo"
+cp -p "$ZV_WINEPREFIX/drive_c/$startup_unix/$shortcut" "$image/$startup_unix/"
+cp -p "$ZV_WINEPREFIX/drive_c/ZvDemo/tray.exe" "$image/ZvDemo/"
+{ entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep'
+  printf '[HKEY_USERS\\U\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n%s\n\n' \
+    "$(text_value Startup 1 "$startup")"; } |
   merge "$image/Users/zvuser/NTUSER.DAT" 'HKEY_USERS\U'
+# The prefix's files that the entries name, at their places and in their case, in the image's C:.
+for file in windows/notepad.exe windows/regedit.exe windows/system32/cmd.exe windows/system32/svchost.exe; do
+  mkdir -p "$image/$(dirname "$file")"
+  cp -p "$ZV_WINEPREFIX/drive_c/$file" "$image/$file" || fail "the prefix has no $file"
+done
 ( cd "$image" && find . -type f -exec sha256sum {} + | sort ) >"$work/image.before"
 
 # The seeded items of a scan, without their position and without what only the live system has: the
@@ -88,7 +110,7 @@ entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/
 seeded() {
   grep -F "$tag" "$1" | sed 's/^{"index":[0-9]*,/{/; s/,"view":"[a-z0-9]*"//; s/,"real_key":"\([^"\\]\|\\.\)*"//' | sort
 }
-for flags in "" "--skip-probe"; do
+for flags in "" "--skip-probe" "--evidence"; do
   zvscan --format json $flags >"$work/live.jsonl" || fail "the live scan failed"
   zvscan --image "$(wine_path "$image")" --format json $flags >"$work/offline.jsonl" || fail "the offline scan failed"
   seeded "$work/live.jsonl" >"$work/live.items"
@@ -96,6 +118,18 @@ for flags in "" "--skip-probe"; do
   [ "$(wc -l <"$work/live.items")" -ge 5 ] || fail "the live scan${flags:+ with $flags} lists $(wc -l <"$work/live.items") of the 5 entries"
   cmp -s "$work/live.items" "$work/offline.items" ||
     fail "live and offline scans${flags:+ with $flags} differ: $(diff "$work/live.items" "$work/offline.items" | head -n 10)"
+  # The shortcut names the same target through Wine's shell and read from its bytes (a live scan
+  # lists it once for each hive whose Startup is the folder, and names the hive; offline, no hive).
+  for scan in live offline; do
+    grep -F "$shortcut" "$work/$scan.jsonl" | sed -n 's/.*"files":\(\[[^]]*\]\).*/\1/p' | sort -u >"$work/$scan.shortcut"
+  done
+  [ "$(cat "$work/live.shortcut")" = '["C:\\ZvDemo\\tray.exe"]' ] || fail "Wine's shell gives the shortcut $(cat "$work/live.shortcut")"
+  cmp -s "$work/live.shortcut" "$work/offline.shortcut" ||
+    fail "the offline scan gives the shortcut $(cat "$work/offline.shortcut"), the live one $(cat "$work/live.shortcut")"
+  # The image's copy of notepad.exe is hashed, as the prefix's is.
+  if [ "$flags" = --evidence ]; then
+    grep -F "$tag Tool" "$work/offline.items" | grep -q '"sha256":"[0-9a-f]\{64\}"' || fail "the offline evidence has no hash of notepad.exe"
+  fi
 done
 grep -q "\"current_user\":\"$sid\"" "$work/offline.jsonl" || fail "the start record does not name $sid as the current user"
 grep -q "^zvscan: image: HKEY_CURRENT_USER: HKEY_USERS\\\\$sid" "$work/stderr" || fail "stderr does not name the user chosen"
