@@ -1,4 +1,5 @@
 #include "platform/offline/hive.h"
+#include "platform/offline/le_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,21 +12,11 @@ namespace {
 
 constexpr uint32_t kBinHeaderSize = 32;
 constexpr uint32_t kBinAlignment = 4096;
-constexpr uint32_t kKeyNodeFixed = 76;   // bytes of an nk record before its name
+constexpr uint32_t kKeyNodeFixed = 76;    // bytes of an nk record before its name
 constexpr uint32_t kValueNodeFixed = 20;  // bytes of a vk record before its name
 constexpr uint16_t kKeyCompressedName = 0x0020;
 constexpr uint16_t kValueCompressedName = 0x0001;
 
-uint16_t U16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-uint32_t U32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 bool Signature(const uint8_t* p, const char* two) { return p[0] == two[0] && p[1] == two[1]; }
 
 std::wstring StoredName(const uint8_t* name, size_t bytes, bool ascii) {
@@ -94,13 +85,20 @@ bool ValueNode::CopyName(wchar_t* buffer, size_t capacity) const {
 
 const wchar_t* HiveOpenErrorText(HiveOpenError error) {
     switch (error) {
-        case HiveOpenError::None: return L"readable";
-        case HiveOpenError::TooSmall: return L"shorter than a base block and one bin";
-        case HiveOpenError::NoSignature: return L"no regf signature";
-        case HiveOpenError::BadChecksum: return L"base block checksum mismatch";
-        case HiveOpenError::BadVersion: return L"format version other than 1.3 to 1.6";
-        case HiveOpenError::NotPrimary: return L"not a primary hive file";
-        case HiveOpenError::BadRoot: return L"root key offset outside the bins";
+        case HiveOpenError::None:
+            return L"readable";
+        case HiveOpenError::TooSmall:
+            return L"shorter than a base block and one bin";
+        case HiveOpenError::NoSignature:
+            return L"no regf signature";
+        case HiveOpenError::BadChecksum:
+            return L"base block checksum mismatch";
+        case HiveOpenError::BadVersion:
+            return L"format version other than 1.3 to 1.6";
+        case HiveOpenError::NotPrimary:
+            return L"not a primary hive file";
+        case HiveOpenError::BadRoot:
+            return L"root key offset outside the bins";
     }
     return L"unreadable";
 }
@@ -262,8 +260,8 @@ uint32_t Hive::SubkeyCount(const KeyNode& key) const {
         Span leaf;
         if (!ListEntry(list, i, leafCell) || !Cell(leafCell, leaf) || leaf.size < 4) continue;
         // Index roots hold leaf lists only; anything else (another ri among them) is passed over.
-        if (Signature(leaf.data, "ri") || !(Signature(leaf.data, "li") || Signature(leaf.data, "lf") ||
-                                           Signature(leaf.data, "lh")))
+        if (Signature(leaf.data, "ri") ||
+            !(Signature(leaf.data, "li") || Signature(leaf.data, "lf") || Signature(leaf.data, "lh")))
             continue;
         total += ListLength(leaf);
     }
@@ -285,8 +283,8 @@ bool Hive::SubkeyAt(const KeyNode& key, uint32_t index, KeyNode& subkey) const {
             uint32_t leafCell;
             Span leaf;
             if (!ListEntry(list, i, leafCell) || !Cell(leafCell, leaf) || leaf.size < 4) continue;
-            if (Signature(leaf.data, "ri") || !(Signature(leaf.data, "li") || Signature(leaf.data, "lf") ||
-                                               Signature(leaf.data, "lh")))
+            if (Signature(leaf.data, "ri") ||
+                !(Signature(leaf.data, "li") || Signature(leaf.data, "lf") || Signature(leaf.data, "lh")))
                 continue;
             uint32_t length = ListLength(leaf);
             if (index < length) {
@@ -352,8 +350,7 @@ uint32_t Hive::ValueCount(const KeyNode& key) const {
 
 bool Hive::ValueAt(const KeyNode& key, uint32_t index, ValueNode& value) const {
     Span list, span;
-    if (key.valueList == kNoCell || !Cell(key.valueList, list) || index >= list.size / 4 ||
-        index >= key.valueCount)
+    if (key.valueList == kNoCell || !Cell(key.valueList, list) || index >= list.size / 4 || index >= key.valueCount)
         return false;
     uint32_t cell = U32(list.data + 4 * index);
     if (!Cell(cell, span) || span.size < kValueNodeFixed || !Signature(span.data, "vk")) {

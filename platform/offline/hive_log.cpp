@@ -1,4 +1,5 @@
 #include "platform/offline/hive_log.h"
+#include "platform/offline/le_bytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,22 +9,10 @@ namespace offline {
 
 namespace {
 
-constexpr size_t kLogBaseBlock = 512;     // a log's copy of the base block
-constexpr size_t kEntryHeader = 40;       // HvLE header before its page references
-constexpr uint32_t kLogFileType = 6;      // transaction log of Windows 8.1 and later
+constexpr size_t kLogBaseBlock = 512;  // a log's copy of the base block
+constexpr size_t kEntryHeader = 40;    // HvLE header before its page references
+constexpr uint32_t kLogFileType = 6;   // transaction log of Windows 8.1 and later
 constexpr uint32_t kPage = 4096;
-
-uint32_t U32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-uint64_t U64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
 uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
@@ -136,7 +125,8 @@ LogReplay ApplyLogs(std::vector<uint8_t>& primary, const std::vector<const HiveB
             if (target > primary.size()) primary.resize(static_cast<size_t>(target), 0);
             const uint8_t* page = entry.data + kEntryHeader + 8ull * entry.pages;
             for (uint32_t i = 0; i < entry.pages; ++i) {
-                uint32_t offset = U32(entry.data + kEntryHeader + 8 * i), size = U32(entry.data + kEntryHeader + 8 * i + 4);
+                uint32_t offset = U32(entry.data + kEntryHeader + 8 * i),
+                         size = U32(entry.data + kEntryHeader + 8 * i + 4);
                 std::memcpy(primary.data() + kPage + offset, page, size);
                 page += size;
             }

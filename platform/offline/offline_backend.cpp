@@ -84,7 +84,8 @@ int OfflineBackend::AddHive(const std::wstring& mount, const std::wstring& relat
             return -1;
         }
         std::wstring why = report.fileError != ERROR_SUCCESS
-                               ? (missing ? std::wstring(L"missing") : L"cannot be read (error " + std::to_wstring(report.fileError) + L")")
+                               ? (missing ? std::wstring(L"missing")
+                                          : L"cannot be read (error " + std::to_wstring(report.fileError) + L")")
                                : std::wstring(L"not a readable hive: ") + HiveOpenErrorText(report.openError);
         notes_.push_back(mount + L": " + relativePath + L" " + why + L"; its keys are absent");
         return -1;
@@ -95,15 +96,15 @@ int OfflineBackend::AddHive(const std::wstring& mount, const std::wstring& relat
                             std::to_wstring(report.secondarySequence) + L"); ";
         if (report.replay.entries) {
             line += std::to_wstring(report.replay.entries) + L" log entries applied from ";
-            for (size_t i = 0; i < report.replay.logs.size(); ++i)
-                line += (i ? L", " : L"") + report.replay.logs[i];
+            for (size_t i = 0; i < report.replay.logs.size(); ++i) line += (i ? L", " : L"") + report.replay.logs[i];
         } else {
             line += L"no usable log (" + report.replay.refused + L"): its data may be stale";
         }
         notes_.push_back(line);
     }
     if (entry.hive->Truncated())
-        notes_.push_back(mount + L": " + relativePath + L" is shorter than its header says; keys past its end are absent");
+        notes_.push_back(mount + L": " + relativePath +
+                         L" is shorter than its header says; keys past its end are absent");
     return static_cast<int>(index);
 }
 
@@ -120,7 +121,8 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
     backend->root_ = root;
     backend->readLogs_ = options.readLogs;
     backend->LearnRootCase();
-    backend->software_ = backend->AddHive(std::wstring(kMachine) + L"SOFTWARE", std::wstring(kConfig) + L"SOFTWARE", true);
+    backend->software_ =
+        backend->AddHive(std::wstring(kMachine) + L"SOFTWARE", std::wstring(kConfig) + L"SOFTWARE", true);
     backend->system_ = backend->AddHive(std::wstring(kMachine) + L"SYSTEM", std::wstring(kConfig) + L"SYSTEM", true);
     backend->AddHive(std::wstring(kUsers) + L".DEFAULT", std::wstring(kConfig) + L"DEFAULT", true);
 
@@ -133,7 +135,8 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
         DWORD current = 0;
         const Hive& hive = *backend->hives_[backend->system_].hive;
         if (backend->KeyOf(select.layers[0], key) && hive.FindValue(key, L"Current", 7, value) &&
-            value.type == REG_DWORD && value.DataSize() == 4 && hive.ReadData(value, reinterpret_cast<uint8_t*>(&current))) {
+            value.type == REG_DWORD && value.DataSize() == 4 &&
+            hive.ReadData(value, reinterpret_cast<uint8_t*>(&current))) {
             wchar_t name[32];
             std::swprintf(name, 32, L"ControlSet%03lu", static_cast<unsigned long>(current));
             KeyNode rootKey, set;
@@ -141,7 +144,8 @@ std::unique_ptr<OfflineBackend> OfflineBackend::Open(const ImageOptions& options
                 backend->currentControlSet_ = set.cell;
         }
         if (backend->currentControlSet_ == kNoCell)
-            backend->notes_.push_back(L"HKEY_LOCAL_MACHINE\\SYSTEM: Select names no control set; CurrentControlSet is absent");
+            backend->notes_.push_back(
+                L"HKEY_LOCAL_MACHINE\\SYSTEM: Select names no control set; CurrentControlSet is absent");
     }
     backend->LoadProfiles(options.user, error);
     if (error != ERROR_SUCCESS) return nullptr;
@@ -207,7 +211,8 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
                               profile.second + L"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat", false);
         if (classes < 0)
             classes = AddHive(kUsers + sid + L"_Classes",
-                              profile.second + L"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat", false);
+                              profile.second + L"\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat",
+                              false);
         if (classes < 0) {
             notes_.push_back(kUsers + sid + L"_Classes: the profile has no UsrClass.dat; its classes are absent");
         } else {
@@ -250,8 +255,9 @@ void OfflineBackend::LoadProfiles(const std::wstring& requestedUser, DWORD& erro
     }
     currentUser_ = chosenSid;
     if (!chosenFolder.empty()) userProfile_ = L"C:\\" + chosenFolder;
-    notes_.push_back(chosenSid.empty() ? std::wstring(L"HKEY_CURRENT_USER: no profile and no .DEFAULT hive; it is empty")
-                                       : L"HKEY_CURRENT_USER: " + std::wstring(kUsers) + chosenSid + L" (" + chosenWhy + L")");
+    notes_.push_back(chosenSid.empty()
+                         ? std::wstring(L"HKEY_CURRENT_USER: no profile and no .DEFAULT hive; it is empty")
+                         : L"HKEY_CURRENT_USER: " + std::wstring(kUsers) + chosenSid + L" (" + chosenWhy + L")");
 }
 
 bool OfflineBackend::HiveRoot(const std::wstring& mount, Place& place) const {
@@ -454,8 +460,8 @@ LSTATUS OfflineBackend::RegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD ca
     return RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
 }
 
-LSTATUS OfflineBackend::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD,
-                                      LPWSTR className, LPDWORD classCapacity, PFILETIME lastWrite) {
+LSTATUS OfflineBackend::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD, LPWSTR className,
+                                      LPDWORD classCapacity, PFILETIME lastWrite) {
     OpenKey* open = Opened(key);
     if (!open) return ERROR_INVALID_HANDLE;
     if (!capacity) return ERROR_INVALID_PARAMETER;
@@ -505,8 +511,8 @@ LSTATUS OfflineBackend::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWOR
     return ERROR_SUCCESS;
 }
 
-LSTATUS OfflineBackend::RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classCapacity, LPDWORD,
-                                         LPDWORD subKeys, LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values,
+LSTATUS OfflineBackend::RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classCapacity, LPDWORD, LPDWORD subKeys,
+                                         LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values,
                                          LPDWORD maxValueNameLen, LPDWORD maxValueLen, LPDWORD securityDescriptor,
                                          PFILETIME lastWrite) {
     OpenKey* open = Opened(key);
@@ -520,7 +526,8 @@ LSTATUS OfflineBackend::RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD cla
     }
     const auto& listedValues = Values(*open);
     KeyNode node;
-    bool own = open->place.kind == Place::Kind::Keys && open->place.layerCount > 0 && KeyOf(open->place.layers[0], node);
+    bool own =
+        open->place.kind == Place::Kind::Keys && open->place.layerCount > 0 && KeyOf(open->place.layers[0], node);
     if (own) {
         const Hive& hive = *hives_[open->place.layers[0].hive].hive;
         for (uint32_t index : listedValues) {
@@ -551,8 +558,7 @@ LSTATUS OfflineBackend::RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD cla
     return ERROR_SUCCESS;
 }
 
-LSTATUS OfflineBackend::RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
-                                         LPDWORD dataSize) {
+LSTATUS OfflineBackend::RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     OpenKey* open = Opened(key);
     if (!open) return ERROR_INVALID_HANDLE;
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;

@@ -79,7 +79,8 @@ void OfflineBackend::LearnRootCase() {
         if (!Win32().FindNextFileW(find, &data)) break;
     }
     Win32().FindClose(find);
-    rootFoldsCase_ = !flipped.empty() && Win32().GetFileAttributesW((root_ + L"\\" + flipped).c_str()) != INVALID_FILE_ATTRIBUTES;
+    rootFoldsCase_ =
+        !flipped.empty() && Win32().GetFileAttributesW((root_ + L"\\" + flipped).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool OfflineBackend::HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& error) const {
@@ -91,8 +92,8 @@ bool OfflineBackend::HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& 
     if (UpcaseChar(path[0]) != L'C') {
         wchar_t drive = UpcaseChar(path[0]);
         if (otherDrivesReported_.insert(drive).second)
-            Tessel::LogDebug(Tessel::kLogWarn, L"[zavel] offline: the image has no drive %lc:, its paths are absent\r\n",
-                             drive);
+            Tessel::LogDebug(Tessel::kLogWarn,
+                             L"[zavel] offline: the image has no drive %lc:, its paths are absent\r\n", drive);
         return false;
     }
     std::vector<std::wstring> components;
@@ -345,7 +346,8 @@ void OfflineBackend::LoadEnvironment() {
     };
     for (const auto& folder : kFolders) {
         std::wstring text;
-        if (ReadText(HKEY_LOCAL_MACHINE, kCurrentVersion, folder.value, text)) SetVariable(folder.variable, Expand(text));
+        if (ReadText(HKEY_LOCAL_MACHINE, kCurrentVersion, folder.value, text))
+            SetVariable(folder.variable, Expand(text));
     }
     std::wstring profileList = std::wstring(kNtCurrentVersion) + L"\\ProfileList", text;
     if (ReadText(HKEY_LOCAL_MACHINE, profileList.c_str(), L"ProgramData", text)) {
@@ -360,7 +362,8 @@ void OfflineBackend::LoadEnvironment() {
         SetVariable(L"HOMEPATH", userProfile_.substr(2));
         SetVariable(L"USERNAME", userProfile_.substr(userProfile_.find_last_of(L'\\') + 1));
     }
-    for (const auto& folder : {std::make_pair(L"APPDATA", L"AppData"), std::make_pair(L"LOCALAPPDATA", L"Local AppData")}) {
+    for (const auto& folder :
+         {std::make_pair(L"APPDATA", L"AppData"), std::make_pair(L"LOCALAPPDATA", L"Local AppData")}) {
         if (ReadText(HKEY_CURRENT_USER, kUserShellFolders, folder.second, text) ||
             ReadText(HKEY_CURRENT_USER, kShellFolders, folder.second, text))
             SetVariable(folder.first, Expand(text));
@@ -407,7 +410,8 @@ BOOL OfflineBackend::GetVersionExW(LPOSVERSIONINFOW info) {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kNtCurrentVersion, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         DWORD type = 0, bytes = sizeof major;
         numbered = RegQueryValueExW(key, L"CurrentMajorVersionNumber", nullptr, &type, reinterpret_cast<BYTE*>(&major),
-                                    &bytes) == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof major;
+                                    &bytes) == ERROR_SUCCESS &&
+                   type == REG_DWORD && bytes == sizeof major;
         bytes = sizeof minor;
         if (numbered && (RegQueryValueExW(key, L"CurrentMinorVersionNumber", nullptr, &type,
                                           reinterpret_cast<BYTE*>(&minor), &bytes) != ERROR_SUCCESS ||
@@ -442,12 +446,18 @@ bool OfflineBackend::ShellFolder(int csidl, std::wstring& path) {
         const wchar_t* value;
         bool common;
     } kFolders[] = {
-        {CSIDL_STARTUP, L"Startup", false},          {CSIDL_COMMON_STARTUP, L"Common Startup", true},
-        {CSIDL_PROGRAMS, L"Programs", false},        {CSIDL_COMMON_PROGRAMS, L"Common Programs", true},
-        {CSIDL_STARTMENU, L"Start Menu", false},     {CSIDL_COMMON_STARTMENU, L"Common Start Menu", true},
-        {CSIDL_APPDATA, L"AppData", false},          {CSIDL_LOCAL_APPDATA, L"Local AppData", false},
-        {CSIDL_COMMON_APPDATA, L"Common AppData", true}, {CSIDL_DESKTOPDIRECTORY, L"Desktop", false},
-        {CSIDL_COMMON_DESKTOPDIRECTORY, L"Common Desktop", true}, {CSIDL_PERSONAL, L"Personal", false},
+        {CSIDL_STARTUP, L"Startup", false},
+        {CSIDL_COMMON_STARTUP, L"Common Startup", true},
+        {CSIDL_PROGRAMS, L"Programs", false},
+        {CSIDL_COMMON_PROGRAMS, L"Common Programs", true},
+        {CSIDL_STARTMENU, L"Start Menu", false},
+        {CSIDL_COMMON_STARTMENU, L"Common Start Menu", true},
+        {CSIDL_APPDATA, L"AppData", false},
+        {CSIDL_LOCAL_APPDATA, L"Local AppData", false},
+        {CSIDL_COMMON_APPDATA, L"Common AppData", true},
+        {CSIDL_DESKTOPDIRECTORY, L"Desktop", false},
+        {CSIDL_COMMON_DESKTOPDIRECTORY, L"Common Desktop", true},
+        {CSIDL_PERSONAL, L"Personal", false},
     };
     switch (csidl) {
         case CSIDL_WINDOWS:

@@ -19,9 +19,9 @@ namespace {
 constexpr size_t kHeaderSize = 0x4C;
 constexpr uint8_t kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr uint32_t kHasIdList = 0x1, kHasLinkInfo = 0x2, kHasName = 0x4, kHasRelativePath = 0x8,
-                   kHasWorkingDir = 0x10, kHasArguments = 0x20, kHasIconLocation = 0x40, kIsUnicode = 0x80,
-                   kForceNoLinkInfo = 0x100, kHasExpString = 0x200;
+constexpr uint32_t kHasIdList = 0x1, kHasLinkInfo = 0x2, kHasName = 0x4, kHasRelativePath = 0x8, kHasWorkingDir = 0x10,
+                   kHasArguments = 0x20, kHasIconLocation = 0x40, kIsUnicode = 0x80, kForceNoLinkInfo = 0x100,
+                   kHasExpString = 0x200;
 constexpr uint32_t kVolumeIdAndLocalBasePath = 0x1;
 constexpr uint32_t kEnvironmentBlock = 0xA0000001;
 constexpr size_t kEnvironmentBlockSize = 0x314;
