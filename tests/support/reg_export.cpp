@@ -74,20 +74,20 @@ std::vector<ExportedKey> ReadRegExport(const std::wstring& file) {
             value.name = Wide(name);
         }
         if (at >= line.size() || line[at] != '=') continue;
-        std::string spec = line.substr(at + 1);
-        if (spec.compare(0, 6, "dword:") == 0) {
+        std::string stored = line.substr(at + 1);
+        if (stored.compare(0, 6, "dword:") == 0) {
             value.type = REG_DWORD;
-            DWORD number = static_cast<DWORD>(std::strtoul(spec.c_str() + 6, nullptr, 16));
+            DWORD number = static_cast<DWORD>(std::strtoul(stored.c_str() + 6, nullptr, 16));
             value.data.resize(4);
             std::memcpy(value.data.data(), &number, 4);
-        } else if (spec.compare(0, 4, "hex:") == 0) {
+        } else if (stored.compare(0, 4, "hex:") == 0) {
             value.type = REG_BINARY;
-            value.data = HexBytes(spec.substr(4));
-        } else if (spec.compare(0, 4, "hex(") == 0) {
-            size_t close = spec.find("):");
+            value.data = HexBytes(stored.substr(4));
+        } else if (stored.compare(0, 4, "hex(") == 0) {
+            size_t close = stored.find("):");
             if (close == std::string::npos) continue;
-            value.type = static_cast<DWORD>(std::strtoul(spec.c_str() + 4, nullptr, 16));
-            value.data = HexBytes(spec.substr(close + 2));
+            value.type = static_cast<DWORD>(std::strtoul(stored.c_str() + 4, nullptr, 16));
+            value.data = HexBytes(stored.substr(close + 2));
         } else {
             continue;
         }

@@ -23,7 +23,7 @@ work="$(mktemp -d)"
 tag="ZvOffline$$"
 source "$here/prefix.sh"
 
-# name value-spec lines of one key, the .reg way: hex(N) bytes of UTF-16 text with its terminator.
+# the name=value lines of one key, the .reg way: hex(N) bytes of UTF-16 text with its terminator.
 utf16_hex() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
 text_value() { echo "\"$1\"=hex($2):$(utf16_hex "$3"),00,00"; }
 
