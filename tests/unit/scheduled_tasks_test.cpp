@@ -19,12 +19,12 @@
 namespace {
 
 using platform::ComPtr;
-using platform::SimActionKind;
-using platform::SimRegisteredTask;
-using platform::SimTaskAction;
-using platform::SimTaskFolder;
-using platform::SimTaskStep;
-using platform::SimWorkItem;
+using platform::TaskAction;
+using platform::TaskActionKind;
+using platform::TaskEntry;
+using platform::TaskFolderEntry;
+using platform::TaskStep;
+using platform::TaskWorkItem;
 using Tessel::LocationRow;
 
 const LocationRow& kTaskRow = Tessel::kAutorunLocations[1];
@@ -69,38 +69,38 @@ private:
     Tessel::ShellFolderTable table_;
 };
 
-SimWorkItem WorkItem(const std::wstring& name, std::optional<std::wstring> application,
-                     std::optional<std::wstring> parameters) {
-    SimWorkItem item;
+TaskWorkItem WorkItem(const std::wstring& name, std::optional<std::wstring> application,
+                      std::optional<std::wstring> parameters) {
+    TaskWorkItem item;
     item.name = name;
     item.application = std::move(application);
     item.parameters = std::move(parameters);
     return item;
 }
 
-SimTaskAction Exec(const std::wstring& path, const std::wstring& arguments = L"") {
-    SimTaskAction action;
+TaskAction Exec(const std::wstring& path, const std::wstring& arguments = L"") {
+    TaskAction action;
     action.path = path;
     action.arguments = arguments;
     return action;
 }
 
-SimTaskAction Other(SimActionKind kind) {
-    SimTaskAction action;
+TaskAction Other(TaskActionKind kind) {
+    TaskAction action;
     action.kind = kind;
     return action;
 }
 
-SimRegisteredTask Task(const std::wstring& name, std::vector<SimTaskAction> actions) {
-    SimRegisteredTask task;
+TaskEntry Task(const std::wstring& name, std::vector<TaskAction> actions) {
+    TaskEntry task;
     task.name = name;
     task.actions = std::move(actions);
     return task;
 }
 
-SimTaskFolder Folder(const std::wstring& name, std::vector<SimRegisteredTask> tasks,
-                     std::vector<SimTaskFolder> folders = {}) {
-    SimTaskFolder folder;
+TaskFolderEntry Folder(const std::wstring& name, std::vector<TaskEntry> tasks,
+                       std::vector<TaskFolderEntry> folders = {}) {
+    TaskFolderEntry folder;
     folder.name = name;
     folder.tasks = std::move(tasks);
     folder.folders = std::move(folders);
@@ -179,10 +179,10 @@ TEST_F(ScheduledTasksTest, WorkItemRefusedWithItsExtensionIsActivatedWithout) {
 
 TEST_F(ScheduledTasksTest, Scheduler1SetupFailuresEndTheWayWithNothing) {
     scheduler.WorkItems().push_back(WorkItem(L"A.job", L"a.exe", std::nullopt));
-    scheduler.Fail(SimTaskStep::EnumWorkItems, E_ACCESSDENIED);
+    scheduler.Fail(TaskStep::EnumWorkItems, E_ACCESSDENIED);
     EXPECT_EQ(Scan(Tessel::ScanTaskScheduler1), E_ACCESSDENIED);
     EXPECT_TRUE(recorder.calls.empty());
-    scheduler.Fail(SimTaskStep::CreateScheduler1, REGDB_E_CLASSNOTREG);
+    scheduler.Fail(TaskStep::CreateScheduler1, REGDB_E_CLASSNOTREG);
     EXPECT_EQ(Scan(Tessel::ScanTaskScheduler1), REGDB_E_CLASSNOTREG);
     EXPECT_TRUE(recorder.calls.empty());
 }
@@ -206,10 +206,10 @@ TEST_F(ScheduledTasksTest, HiddenTasksAndOneCallPerExecuteAction) {
     auto& root = scheduler.Root();
     root.tasks.push_back(Task(L"Hidden", {Exec(L"C:\\apps\\hidden.exe", L"-h")}));
     root.tasks.back().hidden = true;
-    root.tasks.push_back(Task(L"MailOnly", {Other(SimActionKind::Email)}));
+    root.tasks.push_back(Task(L"MailOnly", {Other(TaskActionKind::Email)}));
     root.tasks.push_back(Task(L"Twice", {Exec(L"first.exe", L"-1"), Exec(L"second.exe")}));
     root.tasks.push_back(Task(
-        L"Mixed", {Other(SimActionKind::Message), Other(SimActionKind::ComHandler), Exec(L"mixed.exe", L"--now")}));
+        L"Mixed", {Other(TaskActionKind::Message), Other(TaskActionKind::ComHandler), Exec(L"mixed.exe", L"--now")}));
 
     EXPECT_EQ(Scan(Tessel::ScanTaskScheduler2), S_OK);
     ASSERT_EQ(recorder.Names(), (std::vector<std::wstring>{L"\\Hidden", L"\\Twice", L"\\Twice", L"\\Mixed"}));
@@ -260,10 +260,10 @@ TEST_F(ScheduledTasksTest, Scheduler2SetupFailuresEndTheWayWithNothing) {
     EXPECT_TRUE(recorder.calls.empty());
     sim.SetCoInitializeSecurityResult(S_OK);
 
-    const std::pair<SimTaskStep, HRESULT> steps[] = {
-        {SimTaskStep::GetFolder, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-        {SimTaskStep::Connect, E_ACCESSDENIED},
-        {SimTaskStep::CreateService, REGDB_E_CLASSNOTREG},
+    const std::pair<TaskStep, HRESULT> steps[] = {
+        {TaskStep::GetFolder, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {TaskStep::Connect, E_ACCESSDENIED},
+        {TaskStep::CreateService, REGDB_E_CLASSNOTREG},
     };
     for (const auto& [step, result] : steps) {
         scheduler.Fail(step, result);
@@ -307,7 +307,7 @@ TEST_F(ScheduledTasksTest, EveryScanOfAProcessReportsTheTasks) {
 TEST_F(ScheduledTasksTest, AllocationFailuresAnywhereLeaveNoSchedulerObjectAlive) {
     scheduler.WorkItems().push_back(WorkItem(L"A.job", L"a.exe", L"-a"));
     scheduler.WorkItems().push_back(WorkItem(L"B.job", L"b.exe", std::nullopt));
-    scheduler.Root().tasks.push_back(Task(L"T", {Exec(L"t.exe", L"-t"), Other(SimActionKind::Email)}));
+    scheduler.Root().tasks.push_back(Task(L"T", {Exec(L"t.exe", L"-t"), Other(TaskActionKind::Email)}));
     scheduler.Root().folders.push_back(Folder(L"F", {Task(L"U", {Exec(L"u.exe")})}));
 
     for (auto routine : {Tessel::ScanTaskScheduler1, Tessel::ScanTaskScheduler2}) {
