@@ -4,11 +4,15 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
+#include <mstask.h>
 #include <shlobj.h>
+#include <taskschd.h>
 
 #include "diag/debug_log.h"
 #include "platform/offline/shell_link.h"
+#include "platform/offline/task_files.h"
 
 namespace platform {
 namespace offline {
@@ -613,18 +617,29 @@ void OfflineBackend::OutputDebugStringW(LPCWSTR text) { Win32().OutputDebugStrin
 DWORD OfflineBackend::GetLastError() { return Win32().GetLastError(); }
 void OfflineBackend::SetLastError(DWORD error) { Win32().SetLastError(error); }
 
-// Shortcuts are read from the image. Placeholder: the image's Task Scheduler is not read yet; no
-// other object is created.
+// Shortcuts and scheduled tasks are read from the image's files; no other object is created.
 HRESULT OfflineBackend::CoCreateInstance(REFCLSID clsid, LPUNKNOWN, DWORD, REFIID iid, LPVOID* object) {
     if (IsEqualCLSID(clsid, CLSID_ShellLink)) return CreateOfflineShellLink(*this, iid, object);
+    bool service = IsEqualCLSID(clsid, CLSID_TaskScheduler);
+    if (service || IsEqualCLSID(clsid, CLSID_CTaskScheduler)) {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        try {
+            std::shared_ptr<TaskTree> tree = service ? ReadImageTaskFolders(*this) : ReadImageWorkItems(*this);
+            tree->objectCount = [this](int change) { liveTaskObjects_ += change; };
+            return service ? CreateTaskService(tree, iid, object) : CreateTaskScheduler1(tree, iid, object);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
     if (object) *object = nullptr;
     return REGDB_E_CLASSNOTREG;
 }
-HRESULT OfflineBackend::CoInitializeSecurity(PSECURITY_DESCRIPTOR security, LONG authServices,
-                                             SOLE_AUTHENTICATION_SERVICE* services, void* reserved1, DWORD authnLevel,
-                                             DWORD impLevel, void* authList, DWORD capabilities, void* reserved3) {
-    return Win32().CoInitializeSecurity(security, authServices, services, reserved1, authnLevel, impLevel, authList,
-                                        capabilities, reserved3);
+// The image's scheduler is read from its files: no service is called, and the process's own COM
+// security is the host's business.
+HRESULT OfflineBackend::CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, SOLE_AUTHENTICATION_SERVICE*, void*, DWORD,
+                                             DWORD, void*, DWORD, void*) {
+    return S_OK;
 }
 void OfflineBackend::CoTaskMemFree(LPVOID memory) { Win32().CoTaskMemFree(memory); }
 BSTR OfflineBackend::SysAllocString(const OLECHAR* text) { return Win32().SysAllocString(text); }

@@ -46,29 +46,31 @@ public:
     const std::wstring& CurrentUserSid() const { return currentUser_; }
     const std::vector<ImageHive>& Hives() const { return hives_; }
     size_t OpenHandles() const { return handles_.size(); }
+    // The Task Scheduler objects handed out and not yet released.
+    size_t LiveTaskObjects() const { return liveTaskObjects_; }
 
     // The file on the scanning machine that an image path (C:\...) names, each component matched
     // without regard to case as NTFS compares names (a name the image lacks stays as written). False,
     // with the error a missing path gives, for paths off the image's C: (other drives, shares,
     // relative paths).
     bool HostPath(LPCWSTR imagePath, std::wstring& hostPath, DWORD& error) const;
+    // The image's Windows directory, on its C:.
+    const std::wstring& WindowsDirectory() const { return systemRoot_; }
     // A variable of the image's environment as its system builds it for the current user.
     bool Variable(const std::wstring& name, std::wstring& value) const;
 
     // Registry.
     LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
-    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
-                            REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY result,
-                            LPDWORD disposition) override;
+    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM access,
+                            const SECURITY_ATTRIBUTES* security, PHKEY result, LPDWORD disposition) override;
     LSTATUS RegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD capacity) override;
-    LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD reserved,
-                          LPWSTR className, LPDWORD classCapacity, PFILETIME lastWrite) override;
+    LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD reserved, LPWSTR className,
+                          LPDWORD classCapacity, PFILETIME lastWrite) override;
     LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD capacity, LPDWORD reserved, LPDWORD type,
                           LPBYTE data, LPDWORD dataSize) override;
-    LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classCapacity, LPDWORD reserved,
-                             LPDWORD subKeys, LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values,
-                             LPDWORD maxValueNameLen, LPDWORD maxValueLen, LPDWORD securityDescriptor,
-                             PFILETIME lastWrite) override;
+    LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classCapacity, LPDWORD reserved, LPDWORD subKeys,
+                             LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
+                             LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite) override;
     LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD dataSize) override;
     LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
@@ -90,8 +92,8 @@ public:
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                          LPDWORD returned, LPOVERLAPPED overlapped) override;
     BOOL CloseHandle(HANDLE handle) override;
-    DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer,
-                                   DWORD capacity, LPCWSTR file) override;
+    DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer, DWORD capacity,
+                                   LPCWSTR file) override;
     UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue, LPCWSTR file) override;
 
     // System information and text.
@@ -168,9 +170,9 @@ private:
     void LearnRootCase();
 
     std::wstring root_;
-    std::wstring systemRoot_ = L"C:\\Windows";  // the image's Windows directory, on its C:
+    std::wstring systemRoot_ = L"C:\\Windows";                        // the image's Windows directory, on its C:
     std::vector<std::pair<std::wstring, std::wstring>> environment_;  // in the order it was built
-    std::wstring userProfile_;  // the current user's profile folder, C:\...
+    std::wstring userProfile_;                                        // the current user's profile folder, C:\...
     mutable std::set<wchar_t> otherDrivesReported_;
     bool rootFoldsCase_ = false;
     bool readLogs_ = true;
@@ -190,6 +192,7 @@ private:
     std::unordered_map<ULONG_PTR, OpenKey> handles_;
     std::unordered_map<ULONG_PTR, OpenKey> predefined_;  // the roots, listed once
     mutable std::set<std::wstring> damageReported_;
+    size_t liveTaskObjects_ = 0;
 };
 
 }  // namespace offline

@@ -1,5 +1,6 @@
 // Scheduled tasks: the way chosen by version, the 1.0 work items, the breadth-first 2.0 walk over the
-// simulated scheduler with its failures, and a real 1.0 work item of the Wine prefix.
+// simulated scheduler with its failures, and a real 1.0 work item of the Wine prefix (also as an
+// image's reader takes it from the saved file).
 #include <gtest/gtest.h>
 
 #include <mstask.h>
@@ -11,10 +12,13 @@
 
 #include "locations/routines.h"
 #include "platform/handles.h"
+#include "platform/offline/task_files.h"
 #include "platform/sim_task_scheduler.h"
 #include "scanner/scan_context.h"
 #include "support/alloc_failure.h"
+#include "support/hive_writer.h"
 #include "support/sim_test.h"
+#include "support/task_recorder.h"
 
 namespace {
 
@@ -27,47 +31,9 @@ using platform::TaskStep;
 using platform::TaskWorkItem;
 using Tessel::LocationRow;
 
-const LocationRow& kTaskRow = Tessel::kAutorunLocations[1];
-
-std::optional<std::wstring> Text(LPCWSTR text) { return text ? std::optional<std::wstring>(text) : std::nullopt; }
-
-struct TaskCall {
-    std::wstring name;
-    std::optional<std::wstring> program;
-    std::optional<std::wstring> arguments;
-};
-
-// Records what the task scan reports; any other report fails the test.
-class TaskRecorder final : public Tessel::IAutorunContext {
-public:
-    void AddScheduledTask(const LocationRow* row, LPCWSTR taskName, LPCWSTR programPath, LPCWSTR arguments) override {
-        EXPECT_EQ(row, &kTaskRow);
-        calls.push_back(TaskCall{taskName ? taskName : L"<null>", Text(programPath), Text(arguments)});
-    }
-    std::vector<std::wstring> Names() const {
-        std::vector<std::wstring> names;
-        for (const auto& call : calls) names.push_back(call.name);
-        return names;
-    }
-
-    void AddRegFileListValue(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddRegCommandValue(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddRegValueNameCommand(const LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddService(const LocationRow*, LPCWSTR, DWORD, DWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override {
-        Unexpected();
-    }
-    void AddStartupFile(const LocationRow*, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddIniCommand(const LocationRow*, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddInputMethod(const LocationRow*, DWORD, LPCWSTR, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    void AddShellCommand(const LocationRow*, LPCWSTR, LPCWSTR) override { Unexpected(); }
-    const Tessel::ShellFolderTable& GetShellFolderTable() override { return table_; }
-
-    std::vector<TaskCall> calls;
-
-private:
-    static void Unexpected() { ADD_FAILURE() << "the task scan reported something other than a task"; }
-    Tessel::ShellFolderTable table_;
-};
+using test::kTaskRow;
+using test::TaskCall;
+using test::TaskRecorder;
 
 TaskWorkItem WorkItem(const std::wstring& name, std::optional<std::wstring> application,
                       std::optional<std::wstring> parameters) {
@@ -367,6 +333,12 @@ TEST_F(RealScheduledTasksTest, WorkItemOfTheRealScheduler) {
     ASSERT_EQ(file->Save(nullptr, TRUE), S_OK);
     file.Reset();
     task.Reset();
+    // The image reader takes the same program from the bytes the scheduler saved.
+    std::vector<uint8_t> bytes = test::ReadFileBytes(JobFile());
+    platform::TaskWorkItem saved;
+    ASSERT_TRUE(platform::offline::ReadJobFile(bytes.data(), bytes.size(), saved));
+    EXPECT_EQ(saved.application, L"C:\\windows\\notepad.exe");
+    EXPECT_EQ(saved.parameters, L"/p zv.txt");
 
     TaskRecorder recorder;
     EXPECT_EQ(Tessel::ScanTaskScheduler1(&recorder, &kTaskRow), S_OK);
