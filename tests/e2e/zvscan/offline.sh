@@ -3,8 +3,9 @@
 # registry (reg import) and, from the same .reg text, into hive files (an empty hive filled by
 # hivexregedit --merge) under an image folder of the right shape. Both scans must give the same
 # items (ids, keys, locations, kind fields, files and their evidence: the image holds copies of the
-# prefix's files the entries name, which the offline scan finds there, as the image's C:), and the
-# target of the shortcut Wine's shell wrote into the user's startup folder, copied too. Then: the
+# prefix's files the entries name, which the offline scan finds there, as the image's C:), the
+# target of the shortcut Wine's shell wrote into the user's startup folder and the work item Wine's
+# Task Scheduler saved, both copied too. Then: the
 # services of a real SYSTEM hive as hivexregedit lists them; repair and undo refused with --image;
 # the image unchanged byte for byte. Skips (exit 77) without hivexregedit. Restores what it writes
 # to the prefix.
@@ -76,8 +77,8 @@ merge() {  # hive prefix
   hivexregedit --merge --prefix "$2" "$1" "$work/merge.reg" || fail "hivexregedit --merge into $1 failed"
 }
 entries 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_USERS\X' 'HKEY_LOCAL_MACHINE\SYSTEM\X' | awk '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE/ {keep = 1} /^\[HKEY_(USERS|LOCAL_MACHINE\\SYSTEM)/ {keep = 0} keep' |
-  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n%s\n\n' \
-      "$(text_value SystemRoot 1 'C:\windows')"
+  { cat; printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n%s\n%s\n\n' \
+      "$(text_value SystemRoot 1 'C:\windows')" "$(text_value CurrentVersion 1 '5.1')"
     printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\%s]\n%s\n' "$sid" \
       "$(text_value ProfileImagePath 2 '%SystemDrive%\Users\zvuser')"; } |
   merge "$image/windows/system32/config/SOFTWARE" 'HKEY_LOCAL_MACHINE\SOFTWARE'
@@ -94,6 +95,13 @@ shortcut='Zv Demo Tray.lnk'
 mkdir -p "$image/$startup_unix" "$image/ZvDemo"
 cp -p "$ZV_WINEPREFIX/drive_c/$startup_unix/$shortcut" "$image/$startup_unix/"
 cp -p "$ZV_WINEPREFIX/drive_c/ZvDemo/tray.exe" "$image/ZvDemo/"
+# The work item Wine's Task Scheduler 1.0 saved (seeded), and its program. zvscan runs as Windows XP
+# in this prefix (Wine's AppDefaults), and the image says it is XP: both scans take the 1.0 way.
+job='ZvDemo Nightly.job'
+[ -f "$ZV_WINEPREFIX/drive_c/windows/tasks/$job" ] || fail "the prefix has no work item $job"
+mkdir -p "$image/windows/tasks"
+cp -p "$ZV_WINEPREFIX/drive_c/windows/tasks/$job" "$image/windows/tasks/"
+cp -p "$ZV_WINEPREFIX/drive_c/ZvDemo/nightly.exe" "$image/ZvDemo/"
 { entries 'X' 'HKEY_USERS\U\Software' 'X' | awk '/^\[HKEY_USERS/ {keep = 1} /^\[X/ {keep = 0} keep'
   printf '[HKEY_USERS\\U\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n%s\n\n' \
     "$(text_value Startup 1 "$startup")"; } |
@@ -126,6 +134,13 @@ for flags in "" "--skip-probe" "--evidence"; do
   [ "$(cat "$work/live.shortcut")" = '["C:\\ZvDemo\\tray.exe"]' ] || fail "Wine's shell gives the shortcut $(cat "$work/live.shortcut")"
   cmp -s "$work/live.shortcut" "$work/offline.shortcut" ||
     fail "the offline scan gives the shortcut $(cat "$work/offline.shortcut"), the live one $(cat "$work/live.shortcut")"
+  # The work item, read by Wine's scheduler and from the .job file's bytes.
+  for scan in live offline; do
+    grep -F "\"location\":\"$job\"" "$work/$scan.jsonl" | sed 's/^{"index":[0-9]*,/{/; s/,"view":"[a-z0-9]*"//' >"$work/$scan.task"
+  done
+  grep -q '"files":\["C:\\\\ZvDemo\\\\nightly.exe"' "$work/live.task" || fail "the live scan lists the work item as $(cat "$work/live.task")"
+  cmp -s "$work/live.task" "$work/offline.task" ||
+    fail "the offline scan lists the work item as $(cat "$work/offline.task"), the live one as $(cat "$work/live.task")"
   # The image's copy of notepad.exe is hashed, as the prefix's is.
   if [ "$flags" = --evidence ]; then
     grep -F "$tag Tool" "$work/offline.items" | grep -q '"sha256":"[0-9a-f]\{64\}"' || fail "the offline evidence has no hash of notepad.exe"
@@ -161,4 +176,4 @@ set -e
 grep -q "repair is refused with --image" "$work/stderr" || fail "no message says why repair was refused"
 grep -q "undo is refused with --image" "$work/stderr" || fail "no message says why undo was refused"
 ( cd "$image" && find . -type f -exec sha256sum {} + | sort ) | cmp -s - "$work/image.before" || fail "the image changed"
-echo "offline: live and offline scans agree on $(wc -l <"$work/live.items") entries; repair and undo refused; image unchanged" >&2
+echo "offline: live and offline scans agree on $(wc -l <"$work/live.items") entries, a shortcut and a work item; repair and undo refused; image unchanged" >&2
