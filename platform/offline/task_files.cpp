@@ -9,7 +9,6 @@
 
 #include "diag/debug_log.h"
 #include "platform/handles.h"
-#include "platform/offline/hive.h"
 #include "platform/offline/le_bytes.h"
 #include "platform/offline/offline_backend.h"
 
@@ -193,6 +192,27 @@ void LogPassedOver(const std::wstring& file, const wchar_t* why) {
     Tessel::LogDebug(Tessel::kLogWarn, L"[zavel] offline task file %ls: %ls\r\n", file.c_str(), why);
 }
 
+struct FileTraits {
+    using Handle = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE file) { Win32().CloseHandle(file); }
+};
+
+// A task file's bytes, read whole: one open and one read, as task files are small. False for a file
+// that cannot be read or is larger than any task Windows writes.
+bool ReadTaskFile(const std::wstring& hostPath, std::vector<uint8_t>& bytes) {
+    UniqueHandle<FileTraits> file(Win32().CreateFileW(hostPath.c_str(), GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxTaskFile))
+        return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes.empty() || (::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                             read == bytes.size());
+}
+
 struct FindTraits {
     using Handle = HANDLE;
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
@@ -223,6 +243,7 @@ std::vector<Listed> ListFolder(const std::wstring& hostFolder, const wchar_t* pa
 
 void ReadTaskFolder(const XmlLiteLibrary& xmlLite, const std::wstring& hostFolder, const std::wstring& imageFolder,
                     unsigned depth, TaskFolderEntry& folder) {
+    std::vector<uint8_t> bytes;
     for (Listed& entry : ListFolder(hostFolder, L"*")) {
         std::wstring host = hostFolder + L"\\" + entry.name, image = imageFolder + L"\\" + entry.name;
         if (entry.folder) {
@@ -233,13 +254,13 @@ void ReadTaskFolder(const XmlLiteLibrary& xmlLite, const std::wstring& hostFolde
             folder.folders.push_back(std::move(child));
             continue;
         }
-        DWORD error = ERROR_SUCCESS;
-        std::unique_ptr<HiveBytes> bytes = MapHiveFile(host, error);
+        bool readable = ReadTaskFile(host, bytes);
         TaskEntry task;
         task.name = entry.name;
-        TaskXmlRead read = bytes ? ReadTaskXmlWith(xmlLite, bytes->Data(), bytes->Size(), task) : TaskXmlRead::NotATask;
+        TaskXmlRead read =
+            readable ? ReadTaskXmlWith(xmlLite, bytes.data(), bytes.size(), task) : TaskXmlRead::NotATask;
         if (read == TaskXmlRead::NotATask) {
-            LogPassedOver(image, bytes ? L"not a task, passed over" : L"unreadable, passed over");
+            LogPassedOver(image, readable ? L"not a task, passed over" : L"unreadable, passed over");
             continue;
         }
         if (read == TaskXmlRead::Damaged) LogPassedOver(image, L"damaged, read up to the damage");
@@ -280,12 +301,12 @@ std::shared_ptr<TaskTree> ReadImageWorkItems(const OfflineBackend& backend) {
     std::wstring image = backend.WindowsDirectory() + L"\\Tasks", host;
     DWORD error = ERROR_SUCCESS;
     if (!backend.HostPath(image.c_str(), host, error)) return tree;
+    std::vector<uint8_t> bytes;
     for (Listed& entry : ListFolder(host, L"*.job")) {
         if (entry.folder) continue;
-        std::unique_ptr<HiveBytes> bytes = MapHiveFile(host + L"\\" + entry.name, error);
         TaskWorkItem item;
         item.name = entry.name;
-        if (!bytes || bytes->Size() > kMaxTaskFile || !ReadJobFile(bytes->Data(), bytes->Size(), item)) {
+        if (!ReadTaskFile(host + L"\\" + entry.name, bytes) || !ReadJobFile(bytes.data(), bytes.size(), item)) {
             LogPassedOver(image + L"\\" + entry.name, L"no work item, passed over");
             continue;
         }

@@ -252,11 +252,16 @@ public:
         *task = nullptr;
         std::wstring_view wanted = name;
         if (tree_->activateWithoutExtension && EndsWithJob(wanted)) return E_INVALIDARG;
-        for (const TaskWorkItem& item : tree_->workItems) {
+        // The name asked for is mostly the one after the last found, in enumeration order: the
+        // search starts there, so a walk of the work items costs one comparison each.
+        const auto& items = tree_->workItems;
+        for (size_t step = 0; step < items.size(); ++step) {
+            const TaskWorkItem& item = items[(next_ + step) % items.size()];
             std::wstring_view listed = item.name;
             if (tree_->activateWithoutExtension && EndsWithJob(listed)) listed.remove_suffix(4);
             if (item.nullName || !SameText(listed, wanted)) continue;
             if (FAILED(item.activateResult)) return item.activateResult;
+            next_ = (next_ + step + 1) % items.size();
             return CreateObject<WorkItemTask>(iid, reinterpret_cast<void**>(task), tree_, item);
         }
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -270,6 +275,9 @@ public:
 
 protected:
     bool Answers(REFIID iid) const override { return IsEqualIID(iid, IID_ITaskScheduler); }
+
+private:
+    size_t next_ = 0;
 };
 
 // ---- Task Scheduler 2.0 ----------------------------------------------------------------------

@@ -12,11 +12,16 @@
 //     The simulated machine, clean and with hostile values added: the time of each scan.
 //   zvbench --offline [--entries N] [--repeat N]
 //     The entries of a scale (default 10k) seeded into the prefix and, the same, written into hive
-//     files of an image folder: the live scan against the offline scan of the image (time, items,
-//     heap per held item, and the ratio of the two times). The offline scan still probes this
-//     machine's files, which the seeder made.
+//     files of an image folder that also holds their files, with one startup-folder file and one
+//     Task Scheduler 1.0 work item per 20 entries: the live scan against the offline scan of the
+//     image (time, items, heap per held item, file probes per item, and the ratio of the two
+//     times). Then the task ways alone: the 1.0 way over Wine's scheduler against the image's
+//     copies of its .job files, and the 2.0 way over as many task documents in the image (Wine's
+//     scheduler lists no 2.0 task).
 #include <windows.h>
 
+#include <mstask.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -28,9 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "locations/routines.h"
 #include "platform/handles.h"
+#include "platform/offline/offline_backend.h"
 #include "platform/recording_backend.h"
 #include "platform/sim_backend.h"
+#include "scanner/autorun_context.h"
 #include "support/hive_writer.h"
 #include "zvatrun.h"
 #include "zvoffline.h"
@@ -110,10 +118,11 @@ int SimulatedScans(int scans) {
         g_peakBytes = g_liveBytes;
         size_t before = g_liveBytes;
         Scanned result = ScanOnce(scanner.Get());
-        std::printf("simulated scan %d: %zu items in %.3f s, %zu allocations, peak %zu KiB above the scanner, "
-                    "%ld bytes kept\n",
-                    i + 1, result.items, result.seconds, result.allocations, (g_peakBytes - baseBytes) / 1024,
-                    static_cast<long>(g_liveBytes) - static_cast<long>(before));
+        std::printf(
+            "simulated scan %d: %zu items in %.3f s, %zu allocations, peak %zu KiB above the scanner, "
+            "%ld bytes kept\n",
+            i + 1, result.items, result.seconds, result.allocations, (g_peakBytes - baseBytes) / 1024,
+            static_cast<long>(g_liveBytes) - static_cast<long>(before));
     }
     return 0;
 }
@@ -165,22 +174,28 @@ public:
             CreateDirectoryW(kFiles, nullptr);
             CreateDirectoryW(Vendor(v).c_str(), nullptr);
             for (const wchar_t* file : {L"\\app.exe", L"\\helper.dll", L"\\svc.dll", L"\\bho.dll"}) {
-                HANDLE h = CreateFileW((Vendor(v) + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                HANDLE h =
+                    CreateFileW((Vendor(v) + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
                 if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
             }
         }
         for (int i = 0; i < entries_; ++i) {
             int share = i % 10;
-            if (share < 7) SetString(RunRoot(i), kRun, Name(i), RunCommand(i));
-            else if (share == 7) AddService(i);
-            else AddHelper(i);
+            if (share < 7)
+                SetString(RunRoot(i), kRun, Name(i), RunCommand(i));
+            else if (share == 7)
+                AddService(i);
+            else
+                AddHelper(i);
         }
     }
     ~Seeder() {
         for (int i = 0; i < entries_; ++i) {
             int share = i % 10;
-            if (share < 7) DeleteValue(RunRoot(i), kRun, Name(i));
-            else if (share == 7) SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kServices + Name(i)).c_str());
+            if (share < 7)
+                DeleteValue(RunRoot(i), kRun, Name(i));
+            else if (share == 7)
+                SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kServices + Name(i)).c_str());
             else {
                 SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kHelpers + Clsid(i)).c_str());
                 SHDeleteKeyW(HKEY_LOCAL_MACHINE, (kClasses + Clsid(i)).c_str());
@@ -192,6 +207,15 @@ public:
             RemoveDirectoryW(Vendor(v).c_str());
         }
         RemoveDirectoryW(kFiles);
+    }
+
+    // The files the entries name, empty, at the same places under an image folder.
+    static void MirrorFiles(const std::wstring& imageRoot) {
+        for (int v = 0; v < kVendors; ++v)
+            for (const wchar_t* file : {L"\\app.exe", L"\\helper.dll", L"\\svc.dll", L"\\bho.dll"})
+                test::WriteFileBytes(imageRoot + Vendor(v).substr(2) + file, {});
+        for (const wchar_t* file : {L"rundll32.exe", L"svchost.exe"})
+            test::WriteFileBytes(imageRoot + L"\\windows\\system32\\" + file, {});
     }
 
     // The same entries as hive contents: SOFTWARE, SYSTEM (control set 1) and the user's hive.
@@ -213,7 +237,8 @@ public:
                 key.Key(L"Parameters").String(L"ServiceDll", Vendor(i) + L"\\svc.dll", REG_EXPAND_SZ);
             } else {
                 software.Key(L"Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\" + Clsid(i));
-                software.Key(L"Classes\\CLSID\\" + Clsid(i) + L"\\InprocServer32").String(L"", Vendor(i) + L"\\bho.dll");
+                software.Key(L"Classes\\CLSID\\" + Clsid(i) + L"\\InprocServer32")
+                    .String(L"", Vendor(i) + L"\\bho.dll");
             }
         }
     }
@@ -238,9 +263,12 @@ private:
     // A quoted path with arguments, a library started by rundll32, and an unquoted path with spaces.
     static std::wstring RunCommand(int i) {
         switch (i / 10 % 3) {
-            case 0: return L"\"" + Vendor(i) + L"\\app.exe\" /start " + std::to_wstring(i);
-            case 1: return L"rundll32.exe \"" + Vendor(i) + L"\\helper.dll\",Start" + std::to_wstring(i);
-            default: return Vendor(i) + L"\\app.exe -x" + std::to_wstring(i);
+            case 0:
+                return L"\"" + Vendor(i) + L"\\app.exe\" /start " + std::to_wstring(i);
+            case 1:
+                return L"rundll32.exe \"" + Vendor(i) + L"\\helper.dll\",Start" + std::to_wstring(i);
+            default:
+                return Vendor(i) + L"\\app.exe -x" + std::to_wstring(i);
         }
     }
 
@@ -276,8 +304,8 @@ private:
     }
     static void AddHelper(int i) {
         HKEY key;
-        if (!RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kHelpers + Clsid(i)).c_str(), 0, nullptr, 0, KEY_READ, nullptr,
-                             &key, nullptr))
+        if (!RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kHelpers + Clsid(i)).c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key,
+                             nullptr))
             RegCloseKey(key);
         SetString(HKEY_LOCAL_MACHINE, kClasses + Clsid(i) + L"\\InprocServer32", L"", Vendor(i) + L"\\bho.dll");
     }
@@ -311,26 +339,149 @@ double MeasureScale(const std::string& label, int entries, int repeat) {
     }
 
     double perItem = best.items ? 1.0 / double(best.items) : 0;
-    std::printf("%-7s %7zu items  scan %8.3f s  replay %8.3f s  ratio %5.2f  first item %6.3f s  "
-                "%5.1f allocations/item  %6.0f bytes/held item\n        calls/item:",
-                label.c_str(), best.items, best.seconds, replay, replay > 0 ? best.seconds / replay : 0,
-                best.firstItem, double(best.allocations) * perItem, double(best.heldBytes) * perItem);
+    std::printf(
+        "%-7s %7zu items  scan %8.3f s  replay %8.3f s  ratio %5.2f  first item %6.3f s  "
+        "%5.1f allocations/item  %6.0f bytes/held item\n        calls/item:",
+        label.c_str(), best.items, best.seconds, replay, replay > 0 ? best.seconds / replay : 0, best.firstItem,
+        double(best.allocations) * perItem, double(best.heldBytes) * perItem);
     for (int kind = 0; kind < platform::kCallKinds; ++kind) {
         size_t count = recorder.Count(static_cast<platform::CallKind>(kind));
-        if (count) std::printf(" %s %.2f,", platform::CallKindName(static_cast<platform::CallKind>(kind)),
-                               double(count) * perItem);
+        if (count)
+            std::printf(" %s %.2f,", platform::CallKindName(static_cast<platform::CallKind>(kind)),
+                        double(count) * perItem);
     }
     std::printf(" total %.2f\n", double(recorder.Calls().size()) * perItem);
     std::fflush(stdout);
     return best.seconds;
 }
 
+// Files of the user's startup folder and Task Scheduler 1.0 work items, made in the prefix and
+// removed again; and the same, with as many 2.0 task documents, in an image folder.
+class StartupAndTasks {
+public:
+    StartupAndTasks(int count, ITaskScheduler* scheduler) : count_(count), scheduler_(scheduler) {
+        wchar_t folder[MAX_PATH];
+        if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, FALSE)) startup_ = folder;
+        for (int i = 0; i < count_ && !startup_.empty(); ++i) test::WriteFileBytes(StartupFile(i), {});
+        for (int i = 0; i < count_ && scheduler_; ++i) {
+            platform::ComPtr<ITask> task;
+            platform::ComPtr<IPersistFile> file;
+            if (FAILED(scheduler_->NewWorkItem(WorkItem(i).c_str(), CLSID_CTask, IID_ITask,
+                                               reinterpret_cast<IUnknown**>(task.Put()))))
+                continue;
+            task->SetApplicationName(L"C:\\zvbench files\\Vendor 1\\app.exe");
+            task->SetParameters((L"/task " + std::to_wstring(i)).c_str());
+            if (SUCCEEDED(task->QueryInterface(IID_IPersistFile, file.PutVoid()))) file->Save(nullptr, TRUE);
+        }
+    }
+    ~StartupAndTasks() {
+        for (int i = 0; i < count_ && !startup_.empty(); ++i) DeleteFileW(StartupFile(i).c_str());
+        for (int i = 0; i < count_ && scheduler_; ++i) scheduler_->Delete(WorkItem(i).c_str());
+    }
+    StartupAndTasks(const StartupAndTasks&) = delete;
+    StartupAndTasks& operator=(const StartupAndTasks&) = delete;
+
+    // The startup files and the work items' files at the same places, and the startup folder named
+    // in the user's Shell Folders.
+    void Describe(test::TestImage& image, test::HiveKey& user) const {
+        if (!startup_.empty()) {
+            user.Key(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")
+                .String(L"Startup", startup_);
+            for (int i = 0; i < count_; ++i) test::WriteFileBytes(image.Root() + StartupFile(i).substr(2), {});
+        }
+        wchar_t windows[MAX_PATH];
+        UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+        for (int i = 0; i < count_ && length; ++i) {
+            std::wstring job = std::wstring(windows, length) + L"\\Tasks\\" + WorkItem(i) + L".job";
+            test::WriteFileBytes(image.Root() + job.substr(2), test::ReadFileBytes(job));
+        }
+    }
+    // One 2.0 task document per work item, in twenty folders.
+    void WriteTaskDocuments(const std::wstring& imageRoot) const {
+        for (int i = 0; i < count_; ++i) {
+            std::wstring document =
+                L"\xFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><Task version=\"1.2\" "
+                L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Settings>"
+                L"<Hidden>false</Hidden></Settings><Actions Context=\"Author\"><Exec><Command>"
+                L"C:\\zvbench files\\Vendor 2\\app.exe</Command><Arguments>/xml " +
+                std::to_wstring(i) + L"</Arguments></Exec></Actions></Task>";
+            std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(document.data()),
+                                       reinterpret_cast<const uint8_t*>(document.data() + document.size()));
+            test::WriteFileBytes(
+                imageRoot + L"\\windows\\system32\\Tasks\\zvbench " + std::to_wstring(i % 20) + L"\\" + WorkItem(i),
+                bytes);
+        }
+    }
+
+private:
+    std::wstring StartupFile(int i) const { return startup_ + L"\\zvbench " + std::to_wstring(i) + L".exe"; }
+    static std::wstring WorkItem(int i) { return L"zvbench task " + std::to_wstring(i); }
+
+    int count_;
+    ITaskScheduler* scheduler_;
+    std::wstring startup_;
+};
+
+// Counts the programs a task way reports; nothing else is asked of it.
+class TaskCounter final : public Tessel::IAutorunContext {
+public:
+    void AddScheduledTask(const Tessel::LocationRow*, LPCWSTR, LPCWSTR, LPCWSTR) override { ++tasks; }
+    void AddRegFileListValue(const Tessel::LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override {}
+    void AddRegCommandValue(const Tessel::LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override {}
+    void AddRegValueNameCommand(const Tessel::LocationRow*, HKEY, LPCWSTR, LPCWSTR, LPCWSTR) override {}
+    void AddService(const Tessel::LocationRow*, LPCWSTR, DWORD, DWORD, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR,
+                    LPCWSTR) override {}
+    void AddStartupFile(const Tessel::LocationRow*, LPCWSTR, LPCWSTR) override {}
+    void AddIniCommand(const Tessel::LocationRow*, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override {}
+    void AddInputMethod(const Tessel::LocationRow*, DWORD, LPCWSTR, LPCWSTR, LPCWSTR) override {}
+    void AddShellCommand(const Tessel::LocationRow*, LPCWSTR, LPCWSTR) override {}
+    const Tessel::ShellFolderTable& GetShellFolderTable() override { return table_; }
+
+    size_t tasks = 0;
+
+private:
+    Tessel::ShellFolderTable table_;
+};
+
+// The best time of a task way over repeat runs, and what it reported.
+double TimeTasks(HRESULT (*way)(Tessel::IAutorunContext*, const Tessel::LocationRow*), int repeat, size_t& reported) {
+    double best = 0;
+    for (int i = 0; i < repeat; ++i) {
+        TaskCounter counter;
+        double start = Now();
+        way(&counter, &Tessel::kAutorunLocations[1]);
+        double seconds = Now() - start;
+        if (i == 0 || seconds < best) best = seconds;
+        reported = counter.tasks;
+    }
+    return best;
+}
+
 // The live scan of the seeded prefix against the offline scan of an image holding the same entries.
 int OfflineAgainstLive(int entries, int repeat) {
     Seeder seeded(entries);
+    platform::ComPtr<ITaskScheduler> scheduler;
+    CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskScheduler, scheduler.PutVoid());
+    StartupAndTasks extras(entries / 20, scheduler.Get());
     test::TestImage image;
     auto& profile = image.AddProfile(L"S-1-5-21-0-0-0-1000", L"zvbench", 0x01D00001);
     seeded.Describe(image.software, image.system, profile.user.Key(L"Software"));
+    seeded.MirrorFiles(image.Root());
+    extras.Describe(image, profile.user);
+    // The search path, version and Windows directory Wine gives the live scan.
+    const wchar_t environment[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    for (const wchar_t* name : {L"Path", L"PATHEXT"}) {
+        wchar_t value[2048];
+        DWORD size = sizeof value;
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, environment, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                         nullptr, value, &size) == ERROR_SUCCESS)
+            image.system.Key(L"ControlSet001\\Control\\Session Manager\\Environment")
+                .String(name, value, REG_EXPAND_SZ);
+    }
+    image.software.Key(L"Microsoft\\Windows NT\\CurrentVersion")
+        .String(L"CurrentVersion", L"6.1")
+        .String(L"CurrentBuildNumber", L"7601")
+        .String(L"SystemRoot", L"C:\\windows");
     image.Write();
 
     platform::ComPtr<IZVAutorunScanner> live, offline;
@@ -350,18 +501,37 @@ int OfflineAgainstLive(int entries, int repeat) {
     const char* names[2] = {"live", "offline"};
     for (int which = 0; which < 2; ++which) {
         double perItem = best[which].items ? 1.0 / double(best[which].items) : 0;
-        std::printf("%-8s %7zu items  scan %8.3f s  %8.1f us/item  %5.1f allocations/item  %6.0f bytes/held item\n",
+        std::printf("%-8s %7zu items  scan %8.3f s  %8.1f us/item  %5.1f allocations/item  %6.0f bytes/held item",
                     names[which], best[which].items, best[which].seconds, best[which].seconds * 1e6 * perItem,
                     double(best[which].allocations) * perItem, double(best[which].heldBytes) * perItem);
+        platform::ComPtr<IZVAutorunPerformView> counters;
+        if (SUCCEEDED(scanners[which]->QueryInterface(IID_IZVAutorunPerformView, counters.PutVoid())))
+            std::printf("  file probes/item %.2f", double(counters->GetCount(ZV_COUNT_FILE_PROBES)) * perItem);
+        std::printf("\n");
     }
     if (best[1].seconds > 0) std::printf("live / offline scan time: %.1f\n", best[0].seconds / best[1].seconds);
+
+    // Wine's scheduler lists no 2.0 task: the documents are read offline alone.
+    extras.WriteTaskDocuments(image.Root());
+    size_t liveItems = 0, offlineItems = 0, documents = 0;
+    double live1 = TimeTasks(Tessel::ScanTaskScheduler1, repeat, liveItems), offline1 = 0, offline2 = 0;
+    DWORD error = 0;
+    if (auto backend = platform::offline::OfflineBackend::Open({image.Root(), L"", true}, error)) {
+        platform::ScopedBackend scope(*backend);
+        offline1 = TimeTasks(Tessel::ScanTaskScheduler1, repeat, offlineItems);
+        offline2 = TimeTasks(Tessel::ScanTaskScheduler2, repeat, documents);
+    }
+    std::printf("work items: live %zu in %.3f s, offline %zu in %.3f s, live / offline %.1f\n", liveItems, live1,
+                offlineItems, offline1, offline1 > 0 ? live1 / offline1 : 0);
+    std::printf("task documents: offline %zu in %.3f s (%.0f us each)\n", documents, offline2,
+                documents ? offline2 * 1e6 / double(documents) : 0);
     std::fflush(stdout);
     return 0;
 }
 
 int RealScales(const std::wstring& scales, int repeat) {
-    static const std::map<std::wstring, int> known = {{L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000},
-                                                      {L"100k", 100000}};
+    static const std::map<std::wstring, int> known = {
+        {L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000}, {L"100k", 100000}};
     std::map<int, double> seconds;
     size_t at = 0;
     while (at <= scales.size()) {
@@ -405,16 +575,24 @@ int wmain(int argc, wchar_t** argv) {
     int entries = 10000;
     std::wstring scales = L"prefix,1k,10k";
     for (int i = 1; i < argc; ++i) {
-        if (!wcscmp(argv[i], L"--scans") && i + 1 < argc) scans = _wtoi(argv[++i]);
-        else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc) repeat = std::max(1, _wtoi(argv[++i]));
-        else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc) scales = argv[++i];
-        else if (!wcscmp(argv[i], L"--sim")) simulated = true;
-        else if (!wcscmp(argv[i], L"--hostile")) hostile = true;
-        else if (!wcscmp(argv[i], L"--offline")) offline = true;
-        else if (!wcscmp(argv[i], L"--entries") && i + 1 < argc) entries = std::max(0, _wtoi(argv[++i]));
+        if (!wcscmp(argv[i], L"--scans") && i + 1 < argc)
+            scans = _wtoi(argv[++i]);
+        else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc)
+            repeat = std::max(1, _wtoi(argv[++i]));
+        else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc)
+            scales = argv[++i];
+        else if (!wcscmp(argv[i], L"--sim"))
+            simulated = true;
+        else if (!wcscmp(argv[i], L"--hostile"))
+            hostile = true;
+        else if (!wcscmp(argv[i], L"--offline"))
+            offline = true;
+        else if (!wcscmp(argv[i], L"--entries") && i + 1 < argc)
+            entries = std::max(0, _wtoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
-                                 "--hostile [--scans N] | --offline [--entries N] [--repeat N]\n");
+            std::fprintf(stderr,
+                         "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
+                         "--hostile [--scans N] | --offline [--entries N] [--repeat N]\n");
             return 2;
         }
     }
