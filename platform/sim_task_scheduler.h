@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/offline/task_objects.h"
+#include "platform/offline/tasks/task_objects.h"
 #include "platform/sim_backend.h"
 
 namespace platform {

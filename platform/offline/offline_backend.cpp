@@ -12,7 +12,7 @@
 
 #include "diag/debug_log.h"
 #include "platform/offline/shell_link.h"
-#include "platform/offline/task_files.h"
+#include "platform/offline/tasks/task_files.h"
 
 namespace platform {
 namespace offline {

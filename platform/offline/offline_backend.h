@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/offline/hive_log.h"
+#include "platform/offline/registry/hive_log.h"
 #include "platform/platform.h"
 
 namespace platform {

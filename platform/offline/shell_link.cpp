@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/offline/hive.h"
+#include "platform/offline/registry/hive.h"
 #include "platform/offline/offline_backend.h"
 #include "scanner/com_object.h"
 

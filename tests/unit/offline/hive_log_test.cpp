@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/offline/hive_log.h"
+#include "platform/offline/registry/hive_log.h"
 #include "support/hive_writer.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/offline/hive.h"
+#include "platform/offline/registry/hive.h"
 #include "support/hive_writer.h"
 
 namespace {

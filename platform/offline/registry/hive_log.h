@@ -3,7 +3,7 @@
 // ever written.
 #pragma once
 
-#include "platform/offline/hive.h"
+#include "platform/offline/registry/hive.h"
 
 namespace platform {
 namespace offline {

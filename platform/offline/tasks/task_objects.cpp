@@ -1,6 +1,6 @@
 // The Task Scheduler objects over a tree of tasks: 1.0 scheduler, work-item enumerator and work
 // items; 2.0 service, folders, registered tasks, definitions and actions.
-#include "platform/offline/task_objects.h"
+#include "platform/offline/tasks/task_objects.h"
 
 // IID_IEnumWorkItems is in no import library: the scheduler headers define their identifiers here.
 #include <initguid.h>

@@ -1,4 +1,4 @@
-#include "platform/offline/hive_log.h"
+#include "platform/offline/registry/hive_log.h"
 #include "platform/offline/le_bytes.h"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/offline/task_objects.h"
+#include "platform/offline/tasks/task_objects.h"
 
 namespace platform {
 namespace offline {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/offline/offline_backend.h"
-#include "platform/offline/task_files.h"
+#include "platform/offline/tasks/task_files.h"
 #include "support/hive_writer.h"
 #include "support/task_recorder.h"
 

@@ -12,7 +12,7 @@
 
 #include "locations/routines.h"
 #include "platform/handles.h"
-#include "platform/offline/task_files.h"
+#include "platform/offline/tasks/task_files.h"
 #include "platform/sim_task_scheduler.h"
 #include "scanner/scan_context.h"
 #include "support/alloc_failure.h"

@@ -1,4 +1,4 @@
-#include "platform/offline/hive.h"
+#include "platform/offline/registry/hive.h"
 #include "platform/offline/le_bytes.h"
 
 #include <algorithm>

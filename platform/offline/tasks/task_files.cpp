@@ -1,4 +1,4 @@
-#include "platform/offline/task_files.h"
+#include "platform/offline/tasks/task_files.h"
 
 #include <shlwapi.h>
 #include <xmllite.h>
