@@ -28,8 +28,10 @@ std::string EntryIdentity(const ItemRecord& record);
 // The merge of the two views row by row, as their items arrive: both builds scan the same location
 // table in the same row order, an identifier's items together, so a row is settled once each view
 // has moved past it. The listing is the one MergeViews gives for the whole lists, whatever the
-// order of arrival; positions count from 1 across it. (An identifier the table gives to two rows
-// is one row to the merge; of the table's four, each pair alternates with its neighbour's.)
+// order of arrival; positions count from 1 across it. The table gives four identifiers two rows
+// each, alternating in pairs (0x1010200E/F, 0x10103006/7); the merge takes an identifier as one row,
+// so where a view lacks one row of such a pair, the streamed places of the other view's entries
+// there can differ from the whole-list merge's.
 class ViewMerger {
 public:
     void AddOwn(ViewItem item);
