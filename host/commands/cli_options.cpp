@@ -188,7 +188,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.set_help_flag("-h,--help", "Print this help (every option, both commands) and exit");
 
     std::string dll, format = "table", requestFile, journal, baseline, current, output, view = "both", otherBuild, image,
-        user;
+        user, standIn;
     std::vector<std::string> categories, ids, locations, keys;
     std::vector<unsigned long> indexes;
     bool skipProbe = false, repairableOnly = false, unrepairableOnly = false, csvRaw = false, version = false;
@@ -244,6 +244,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     app.add_option("--other-build", otherBuild,
                    "The zvscan.exe of the other architecture, for the other view (default: found beside this one)")
         ->type_name("PATH");
+    // For timing the two-view scan where the other architecture cannot run: a zvscan of this one
+    // scans this view a second time as the other view's helper.
+    CLI::Option* standInOption = app.add_option("--other-build-stand-in", standIn, "")->group("");
     CLI::Option* signaturesOption = app.add_flag(
         "--signatures", options.signatures,
         "Also check every file's Authenticode signature: signed, untrusted, invalid, unsigned, catalog or error");
@@ -323,6 +326,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, Options& opt
     options.outputPath = Wide(output);
     options.view = view == "native" ? ViewChoice::Native : view == "wow64" ? ViewChoice::Wow64 : ViewChoice::Both;
     options.otherBuild = Wide(otherBuild);
+    if (standInOption->count()) {
+        if (!otherBuild.empty()) return {false, kExitUsage, Usage("--other-build-stand-in replaces --other-build")};
+        options.otherBuild = Wide(standIn);
+        options.otherStandIn = true;
+    }
     options.scanFlags = (skipProbe ? ZV_SCAN_SKIP_PROBE : 0) | (repairableOnly ? ZV_SCAN_REPAIRABLE_ONLY : 0) |
                         (unrepairableOnly ? ZV_SCAN_UNREPAIRABLE_ONLY : 0);
     options.format = format == "json" ? OutputFormat::Json : format == "csv" ? OutputFormat::Csv : OutputFormat::Table;

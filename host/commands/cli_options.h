@@ -54,6 +54,7 @@ struct Options {
     std::wstring outputPath;  // scan, diff: the file the output goes to; empty for stdout
     ViewChoice view = ViewChoice::Both;
     std::wstring otherBuild;  // the other architecture's zvscan.exe; empty to look beside this one
+    bool otherStandIn = false;  // otherBuild is of this architecture, standing in to time the two-view scan
     DWORD scanFlags = 0;   // ZV_SCAN_* bits
     OutputFormat format = OutputFormat::Table;
     CsvCells csvCells = CsvCells::SpreadsheetSafe;

@@ -118,6 +118,15 @@ bool FinishOutput(bool keep) {
 
 bool OutputFailed() { return !outputError.empty(); }
 
+bool FlushOutput() {
+    if (!outputError.empty()) return false;
+    if (outputFile) return true;  // the --output file is whole or nothing: nobody reads it meanwhile
+    SetLastError(0);
+    errno = 0;
+    if (std::fflush(stdout) != 0) FailOutput(LastWriteError());
+    return outputError.empty();
+}
+
 size_t OutputWidth() {
     if (outputFile) return 0;
     CONSOLE_SCREEN_BUFFER_INFO info;

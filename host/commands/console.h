@@ -22,6 +22,9 @@ bool RedirectOutput(const std::wstring& path);
 // otherwise. False, after saying on stderr why, when the output is not whole.
 bool FinishOutput(bool keep);
 bool OutputFailed();
+// Hands what stdout holds so far to the system, so that a reader sees each row as it is settled;
+// false once a write of the output has failed.
+bool FlushOutput();
 
 // The width of the terminal stdout writes to; 0 when the output is no terminal.
 size_t OutputWidth();

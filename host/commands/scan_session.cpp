@@ -62,12 +62,78 @@ bool OpenScanning(const Options& options, ScannerLibrary& library, ComRef<IZVAut
     return OpenScanner(options, library, scanner) && PlanScanViews(options, plan);
 }
 
+namespace {
+
+// The other view's items as its helper streams them, handed to the merge. Says once on stderr when
+// its scan does not end whole: what was written by then stays as written, and the rest of the
+// listing is this view alone.
+class OtherStream {
+public:
+    OtherStream(ViewPlan& plan, ViewMerger& merger) : plan_(plan), merger_(merger) {}
+    OtherStream(const OtherStream&) = delete;
+    OtherStream& operator=(const OtherStream&) = delete;
+
+    // Takes what has come, waiting up to `waitMs` for more; false once the stream is over.
+    bool Pump(DWORD waitMs) {
+        if (over_) return false;
+        lines_.clear();
+        ViewProcess::Stream stream = plan_.other->Read(lines_, waitMs);
+        for (const std::string& line : lines_)
+            if (std::optional<ItemRecord> record = RecordFromJson(line)) merger_.AddOther(std::move(*record));
+        if (stream == ViewProcess::Stream::Open) return true;
+        over_ = true;
+        if (stream == ViewProcess::Stream::Whole) {
+            whole_ = true;
+            merger_.EndOther();
+            return false;
+        }
+        std::string problem;
+        plan_.other->Finish(problem);
+        unsigned long written = merger_.Written();
+        merger_.DropOther();
+        std::string rest;
+        if (written > 0)
+            rest = "; the " + std::to_string(written) + " items listed before this " +
+                   (plan_.own ? "include what it had given, the items after them are of the " + plan_.views.front() +
+                                    " view alone"
+                              : "are what it had given");
+        Write(stderr, "zvscan: the " + plan_.otherView + " view is not scanned: " + problem + rest + "\n");
+        plan_.views.pop_back();
+        return false;
+    }
+
+    // Waits for the helper to exit after a whole scan.
+    void Reap() {
+        std::string ignored;
+        if (whole_) plan_.other->Finish(ignored);
+    }
+
+private:
+    ViewPlan& plan_;
+    ViewMerger& merger_;
+    std::vector<std::string> lines_;
+    bool over_ = false, whole_ = false;
+};
+
+}  // namespace
+
 ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ViewPlan& plan,
              ScanSummary& summary, const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit) {
     summary.library = Utf8(library.Path()) + " (" + library.Architecture() + ")";
     auto start = std::chrono::steady_clock::now();
-    std::vector<ViewItem> own;
-    bool collect = plan.other != nullptr;
+    bool merging = plan.other != nullptr;
+    ViewMerger merger;
+    OtherStream other(plan, merger);
+    std::vector<ViewItem> ready;
+    auto writeReady = [&] {
+        ready.clear();
+        merger.TakeReady(ready);
+        for (ViewItem& entry : ready) {
+            if (Interrupted() || OutputFailed()) return;
+            visit(std::move(entry.item), std::move(entry.record));
+        }
+        if (!ready.empty()) FlushOutput();
+    };
     if (plan.own) {
         ZV_SCAN_SETTINGS settings{sizeof(settings), options.scanFlags, {}};
         HRESULT hr = scanner->StartScan(&settings);
@@ -96,13 +162,16 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
             record.view = view;
             if (view == "wow64") UseWowFiles(record);
             summary.scanned = record.index;
+            if (rows > 0 && record.id != previousId && !merging) FlushOutput();
             if (rows == 0 || record.id != previousId) ++rows;
             previousId = record.id;
             if (options.evidence) record.evidence = evidence.Of(record.files);
             if (options.signatures) record.signatures = signatures.Of(record.files);
             std::string row = Hex32(record.id) + " " + Utf8(record.location);
-            if (collect) {
-                own.push_back({std::move(item), std::move(record)});
+            if (merging) {
+                merger.AddOwn({std::move(item), std::move(record)});
+                other.Pump(0);
+                writeReady();
             } else {
                 visit(std::move(item), std::move(record));
             }
@@ -113,29 +182,19 @@ ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunSc
         ShowProgress(nullptr);
         progress.End();
     }
+    if (merging && !Interrupted() && !OutputFailed()) {
+        merger.EndOwn();
+        writeReady();
+        while (!Interrupted() && !OutputFailed() && other.Pump(100)) writeReady();
+        writeReady();
+        summary.scanned = merger.Written();
+    }
     if (Interrupted()) {
         Write(stderr, "zvscan: interrupted; the scan stopped after " + std::to_string(summary.scanned) + " items\n");
         return ScanEnd::Interrupted;
     }
     if (OutputFailed()) return ScanEnd::Failed;
-    if (collect) {
-        std::vector<std::string> lines;
-        std::string problem;
-        std::vector<ItemRecord> other;
-        if (plan.other->Finish(lines, problem)) {
-            for (const std::string& line : lines)
-                if (std::optional<ItemRecord> record = RecordFromJson(line)) other.push_back(std::move(*record));
-        } else {
-            Write(stderr, "zvscan: the " + plan.otherView + " view is not scanned: " + problem + "\n");
-            plan.views.pop_back();
-        }
-        std::vector<ViewItem> merged = MergeViews(std::move(own), std::move(other));
-        summary.scanned = static_cast<unsigned long>(merged.size());
-        for (ViewItem& entry : merged) {
-            if (Interrupted() || OutputFailed()) break;
-            visit(std::move(entry.item), std::move(entry.record));
-        }
-    }
+    if (merging) other.Reap();
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ComRef<IZVAutorunPerformView> counters;
     if (plan.own &&

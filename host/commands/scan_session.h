@@ -28,7 +28,7 @@ bool OpenScanning(const Options& options, ScannerLibrary& library, ComRef<IZVAut
 
 // Scans with the options' flags and hands every item to visit with its position in the scan: the
 // library's item with its record, or for an item of the other view (from the helper) no item. With
-// two views the items come once both scans have ended, an entry both see alike once. The summary
+// two views the items come row by row as both scans move past them, an entry both see alike once. The summary
 // (everything but the shown counts) is filled in. Stops early when Ctrl-C is pressed.
 ScanEnd Scan(const Options& options, const ScannerLibrary& library, IZVAutorunScanner* scanner, ViewPlan& plan,
              ScanSummary& summary, const std::function<void(ComRef<IZVAutorunItemEx>&&, ItemRecord&&)>& visit);

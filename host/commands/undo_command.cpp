@@ -73,7 +73,7 @@ int RunUndo(const Options& options) {
     // A repair of the other view's entry is undone by the build that made it, once this process has
     // let go of the journal.
     std::string problem;
-    std::wstring other = FindOtherBuild(options.otherBuild, problem);
+    std::wstring other = FindOtherBuild(options.otherBuild, false, problem);
     if (other.empty()) {
         Write(stderr, "zvscan: entry " + std::to_string(entry) + " was repaired in the " + OtherView() +
                           " view, and the build that undoes it cannot be run: " + problem + "\n");

@@ -56,7 +56,7 @@ std::string ImageArchitecture(const std::wstring& path) {
     return {};
 }
 
-std::wstring FindOtherBuild(const std::wstring& named, std::string& problem) {
+std::wstring FindOtherBuild(const std::wstring& named, bool standIn, std::string& problem) {
     std::vector<std::wstring> candidates;
     if (!named.empty()) {
         candidates.push_back(named);
@@ -69,7 +69,8 @@ std::wstring FindOtherBuild(const std::wstring& named, std::string& problem) {
     for (const std::wstring& candidate : candidates) {
         if (!Exists(candidate)) continue;
         std::string architecture = ImageArchitecture(candidate);
-        if (architecture == OtherArchitecture()) return candidate;
+        if (architecture == OtherArchitecture() || (standIn && architecture == ProgramArchitecture()))
+            return candidate;
         problem = Utf8(candidate) + " is not the " + OtherArchitecture() + " zvscan";
         return {};
     }

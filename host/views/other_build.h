@@ -13,8 +13,9 @@ const char* OtherView();
 // The other build's zvscan.exe: `named` when given, else the first that exists of, beside this
 // program's folder, a release's sibling folder (x86\ for the 32-bit build, x64\ for the 64-bit one)
 // and a build tree's sibling (build\win32\bin, build\win64\bin). Empty, with `problem` saying why,
-// when there is none or it is not of the other architecture.
-std::wstring FindOtherBuild(const std::wstring& named, std::string& problem);
+// when there is none or it is not of the other architecture; `standIn` takes `named` of this
+// architecture as well.
+std::wstring FindOtherBuild(const std::wstring& named, bool standIn, std::string& problem);
 
 // The machine of a PE file: "x86", "x86-64", or empty when it is no PE image.
 std::string ImageArchitecture(const std::wstring& path);

@@ -28,7 +28,7 @@ bool PlanViews(const Options& options, ViewPlan& plan, std::string& notice) {
     if (plan.own) plan.views.push_back(ownView);
     if (!Wants(options, otherView)) return true;
     std::string problem;
-    std::wstring program = FindOtherBuild(options.otherBuild, problem);
+    std::wstring program = FindOtherBuild(options.otherBuild, options.otherStandIn, problem);
     if (!program.empty()) {
         auto process = std::make_unique<ViewProcess>();
         if (process->Start(program, HelperArguments(options), problem)) {

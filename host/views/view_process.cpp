@@ -1,5 +1,7 @@
 #include "views/view_process.h"
 
+#include <iterator>
+
 #include "win/text.h"
 
 namespace zvscan {
@@ -24,6 +26,20 @@ FileHandle StartProcess(const std::wstring& program, const std::wstring& argumen
 }
 
 }  // namespace
+
+// A waiting read that inheriting services keep open is given up this long after the helper ended.
+constexpr ULONGLONG kAfterExitMs = 5000;
+
+class ViewProcess::Lock {
+public:
+    explicit Lock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Lock() { ReleaseSRWLockExclusive(&lock_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
 
 ViewProcess::~ViewProcess() {
     if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.Get(), 1);
@@ -62,44 +78,85 @@ bool ViewProcess::Start(const std::wstring& program, const std::wstring& argumen
 
 DWORD WINAPI ViewProcess::Drain(void* self) {
     auto& view = *static_cast<ViewProcess*>(self);
-    std::string& output = view.output_;
-    // Services the helper's scan starts may inherit the pipe and keep it open: the end record, not
-    // the end of the pipe, ends the scan's output.
-    char buffer[1 << 16];
-    DWORD read = 0;
-    while (ReadFile(view.readEnd_.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        output.append(buffer, read);
-        if (output.back() != '\n') continue;
-        size_t last = output.size() < 2 ? std::string::npos : output.rfind('\n', output.size() - 2);
-        size_t start = last == std::string::npos ? 0 : last + 1;
-        if (output.compare(start, sizeof(kEndRecord) - 1, kEndRecord) == 0) break;
+    try {
+        view.DrainPipe();
+    } catch (...) {
+        // Nothing leaves the thread: the output counts as ended short.
+        Lock lock(view.lock_);
+        view.outOfMemory_ = true;
     }
+    {
+        Lock lock(view.lock_);
+        view.drained_ = true;
+    }
+    WakeAllConditionVariable(&view.arrived_);
     return 0;
 }
 
-bool ViewProcess::Finish(std::vector<std::string>& lines, std::string& problem) {
+void ViewProcess::DrainPipe() {
+    // Services the helper's scan starts may inherit the pipe and keep it open: the end record, not
+    // the end of the pipe, ends the scan's output.
+    std::string partial;
+    std::vector<std::string> lines;
+    char buffer[1 << 16];
+    DWORD read = 0;
+    bool ended = false;
+    while (!ended && ReadFile(readEnd_.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        partial.append(buffer, read);
+        size_t start = 0;
+        for (size_t end; (end = partial.find('\n', start)) != std::string::npos; start = end + 1) {
+            size_t length = end - start - (end > start && partial[end - 1] == '\r');
+            lines.emplace_back(partial, start, length);
+            ended = lines.back().compare(0, sizeof(kEndRecord) - 1, kEndRecord) == 0;
+            if (ended) break;
+        }
+        partial.erase(0, start);
+        if (lines.empty()) continue;
+        {
+            Lock lock(lock_);
+            queued_.insert(queued_.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+            whole_ = ended;
+        }
+        lines.clear();
+        WakeAllConditionVariable(&arrived_);
+    }
+}
+
+ViewProcess::Stream ViewProcess::Read(std::vector<std::string>& lines, DWORD waitMs) {
+    bool drained = false, whole = false, came = false;
+    {
+        Lock lock(lock_);
+        if (queued_.empty() && !drained_ && waitMs) SleepConditionVariableSRW(&arrived_, &lock_, waitMs, 0);
+        came = !queued_.empty();
+        lines.insert(lines.end(), std::make_move_iterator(queued_.begin()), std::make_move_iterator(queued_.end()));
+        queued_.clear();
+        drained = drained_;
+        whole = whole_;
+    }
+    if (drained) return whole ? Stream::Whole : Stream::Broken;
+    if (!came && WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0) {
+        // What the helper wrote is in the pipe once it has ended; a service that inherited the pipe
+        // can only keep the reader waiting for more.
+        ULONGLONG now = GetTickCount64();
+        if (exitSeen_ == 0) exitSeen_ = now;
+        if (now - exitSeen_ > kAfterExitMs) CancelSynchronousIo(reader_.Get());
+    }
+    return Stream::Open;
+}
+
+bool ViewProcess::Finish(std::string& problem) {
     DWORD exitCode = 1;
     WaitForSingleObject(process_.Get(), INFINITE);
     if (!GetExitCodeProcess(process_.Get(), &exitCode)) exitCode = 1;
-    // What the helper wrote is in the pipe once it has ended; a service that inherited the pipe can
-    // only keep the reader waiting for more.
-    if (WaitForSingleObject(reader_.Get(), 5000) == WAIT_TIMEOUT) {
+    if (WaitForSingleObject(reader_.Get(), static_cast<DWORD>(kAfterExitMs)) == WAIT_TIMEOUT) {
         CancelSynchronousIo(reader_.Get());
         WaitForSingleObject(reader_.Get(), INFINITE);
     }
-    for (size_t start = 0; start < output_.size();) {
-        size_t end = output_.find('\n', start);
-        if (end == std::string::npos) break;
-        std::string line = output_.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-        start = end + 1;
-    }
-    if (lines.empty() || lines.back().compare(0, sizeof(kEndRecord) - 1, kEndRecord) != 0) {
-        problem = "its scan ended without its end record (exit code " + std::to_string(exitCode) + ")";
-        return false;
-    }
-    return true;
+    Lock lock(lock_);
+    if (whole_) return true;
+    problem = outOfMemory_ ? "there was no memory left to read its items"
+                           : "its scan ended without its end record (exit code " + std::to_string(exitCode) + ")";
+    return false;
 }
 
 bool RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD& exitCode, std::string& problem) {

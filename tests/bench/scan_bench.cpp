@@ -18,6 +18,11 @@
 //     times). Then the task ways alone: the 1.0 way over Wine's scheduler against the image's
 //     copies of its .job files, and the 2.0 way over as many task documents in the image (Wine's
 //     scheduler lists no 2.0 task).
+//   zvbench --views [--scales prefix,1k,10k] [--repeat N]
+//     zvscan.exe (beside zvbench) run on each scale: the wall time of a one-view scan (--view
+//     native), of the two-view scan and of the other build's scan alone, and the time to the first
+//     item each writes. Where the other architecture cannot run, this zvscan stands in for it
+//     (--other-build-stand-in) and scans the native view a second time.
 #include <windows.h>
 
 #include <mstask.h>
@@ -529,6 +534,149 @@ int OfflineAgainstLive(int entries, int repeat) {
     return 0;
 }
 
+// One zvscan run: the wall time until it exits, and until the first item line reached its stdout.
+struct ZvscanRun {
+    double seconds = 0;
+    double firstItem = 0;
+    size_t items = 0;
+};
+
+std::wstring ProgramFolder() {
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self, length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+bool RunZvscan(const std::wstring& arguments, ZvscanRun& run) {
+    std::wstring exe = ProgramFolder() + L"zvscan.exe";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 1 << 16)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = nul;
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    PROCESS_INFORMATION process{};
+    double start = Now();
+    bool started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    CloseHandle(writeEnd);
+    CloseHandle(nul);
+    if (!started) {
+        CloseHandle(readEnd);
+        return false;
+    }
+    // Read up to the end record: services the scan starts may keep the pipe open after zvscan ends.
+    std::string text;
+    char buffer[1 << 16];
+    DWORD read = 0;
+    run = ZvscanRun();
+    while (text.find("{\"scan_end\"") == std::string::npos &&
+           ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+        if (run.firstItem == 0 && text.find("{\"index\":") != std::string::npos) run.firstItem = Now() - start;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    run.seconds = Now() - start;
+    for (size_t at = 0; (at = text.find("{\"index\":", at)) != std::string::npos; ++at) ++run.items;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(readEnd);
+    return true;
+}
+
+// Two one-view scans started together, their output to NUL: the wall time until both ended, what
+// this machine allows two concurrent scans without any merge.
+double RunTwoAtOnce() {
+    std::wstring exe = ProgramFolder() + L"zvscan.exe";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION processes[2] = {};
+    double start = Now();
+    int started = 0;
+    for (PROCESS_INFORMATION& process : processes) {
+        std::wstring commandLine = L"\"" + exe + L"\" --format json --view native";
+        if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                           &process))
+            ++started;
+    }
+    for (int i = 0; i < started; ++i) WaitForSingleObject(processes[i].hProcess, INFINITE);
+    double seconds = Now() - start;
+    for (int i = 0; i < started; ++i) {
+        CloseHandle(processes[i].hProcess);
+        CloseHandle(processes[i].hThread);
+    }
+    CloseHandle(nul);
+    return started == 2 ? seconds : 0;
+}
+
+// The one-view scan, the two-view scan and the other build's scan alone on one scale, best of
+// `repeat` rounds each, and two one-view scans at once.
+void MeasureViews(const std::string& label, int entries, int repeat) {
+    std::unique_ptr<Seeder> seeded;
+    if (entries) seeded = std::make_unique<Seeder>(entries);
+    std::wstring self = L"\"" + ProgramFolder() + L"zvscan.exe\"";
+    const wchar_t* names[3] = {L"one view", L"two views", L"other alone"};
+    std::wstring arguments[3] = {L"--format json --view native", L"--format json --other-build-stand-in " + self,
+                                 L"view-scan"};
+    ZvscanRun best[3];
+    ZvscanRun warm;
+    RunZvscan(arguments[0], warm);  // warms the system's caches
+    double together = 0;
+    for (int i = 0; i < repeat; ++i) {
+        double seconds = RunTwoAtOnce();
+        if (i == 0 || seconds < together) together = seconds;
+        for (int which = 0; which < 3; ++which) {
+            ZvscanRun run;
+            if (!RunZvscan(arguments[which], run)) continue;
+            if (i == 0 || run.seconds < best[which].seconds) best[which].seconds = run.seconds;
+            if (i == 0 || run.firstItem < best[which].firstItem) best[which].firstItem = run.firstItem;
+            best[which].items = run.items;
+        }
+    }
+    for (int which = 0; which < 3; ++which)
+        std::printf("%-7s %-11ls %7zu items  %8.3f s  first item %6.3f s\n", label.c_str(), names[which],
+                    best[which].items, best[which].seconds, best[which].firstItem);
+    std::printf("%-7s two one-view scans at once, output to NUL: %.3f s\n", label.c_str(), together);
+    double longer = std::max(best[0].seconds, best[2].seconds);
+    if (longer > 0)
+        std::printf("%-7s two views / longer one view %.2f (two at once / longer one view %.2f), first item two "
+                    "views / one view %.2f\n",
+                    label.c_str(), best[1].seconds / longer, together / longer,
+                    best[0].firstItem > 0 ? best[1].firstItem / best[0].firstItem : 0);
+    std::fflush(stdout);
+}
+
+int ViewScales(const std::wstring& scales, int repeat) {
+    static const std::map<std::wstring, int> known = {{L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000},
+                                                      {L"100k", 100000}};
+    size_t at = 0;
+    while (at <= scales.size()) {
+        size_t comma = scales.find(L',', at);
+        std::wstring name = scales.substr(at, comma == std::wstring::npos ? std::wstring::npos : comma - at);
+        at = comma == std::wstring::npos ? scales.size() + 1 : comma + 1;
+        auto scale = known.find(name);
+        if (scale == known.end()) {
+            std::fwprintf(stderr, L"unknown scale %ls (prefix, 1k, 10k, 100k)\n", name.c_str());
+            return 2;
+        }
+        MeasureViews(std::string(name.begin(), name.end()), scale->second, repeat);
+    }
+    return 0;
+}
+
 int RealScales(const std::wstring& scales, int repeat) {
     static const std::map<std::wstring, int> known = {
         {L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000}, {L"100k", 100000}};
@@ -571,33 +719,28 @@ void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 int wmain(int argc, wchar_t** argv) {
     int scans = 5, repeat = 3;
-    bool simulated = false, hostile = false, offline = false;
+    bool simulated = false, hostile = false, offline = false, views = false;
     int entries = 10000;
     std::wstring scales = L"prefix,1k,10k";
     for (int i = 1; i < argc; ++i) {
-        if (!wcscmp(argv[i], L"--scans") && i + 1 < argc)
-            scans = _wtoi(argv[++i]);
-        else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc)
-            repeat = std::max(1, _wtoi(argv[++i]));
-        else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc)
-            scales = argv[++i];
-        else if (!wcscmp(argv[i], L"--sim"))
-            simulated = true;
-        else if (!wcscmp(argv[i], L"--hostile"))
-            hostile = true;
-        else if (!wcscmp(argv[i], L"--offline"))
-            offline = true;
-        else if (!wcscmp(argv[i], L"--entries") && i + 1 < argc)
-            entries = std::max(0, _wtoi(argv[++i]));
+        if (!wcscmp(argv[i], L"--scans") && i + 1 < argc) scans = _wtoi(argv[++i]);
+        else if (!wcscmp(argv[i], L"--repeat") && i + 1 < argc) repeat = std::max(1, _wtoi(argv[++i]));
+        else if (!wcscmp(argv[i], L"--scales") && i + 1 < argc) scales = argv[++i];
+        else if (!wcscmp(argv[i], L"--sim")) simulated = true;
+        else if (!wcscmp(argv[i], L"--hostile")) hostile = true;
+        else if (!wcscmp(argv[i], L"--offline")) offline = true;
+        else if (!wcscmp(argv[i], L"--views")) views = true;
+        else if (!wcscmp(argv[i], L"--entries") && i + 1 < argc) entries = std::max(0, _wtoi(argv[++i]));
         else {
-            std::fprintf(stderr,
-                         "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
-                         "--hostile [--scans N] | --offline [--entries N] [--repeat N]\n");
+            std::fprintf(stderr, "usage: zvbench [--scales prefix,1k,10k,100k] [--repeat N] | --sim [--scans N] | "
+                                 "--hostile [--scans N] | --offline [--entries N] [--repeat N] | "
+                                 "--views [--scales prefix,1k,10k] [--repeat N]\n");
             return 2;
         }
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int status = offline     ? OfflineAgainstLive(entries, repeat)
+    int status = views       ? ViewScales(scales, repeat)
+                 : offline   ? OfflineAgainstLive(entries, repeat)
                  : hostile   ? CompareHostileMachine(scans)
                  : simulated ? SimulatedScans(scans)
                              : RealScales(scales, repeat);

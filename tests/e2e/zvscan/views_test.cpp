@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "views/record_json.h"
 #include "views/other_build.h"
 #include "views/view_process.h"
+#include "win/handles.h"
 #include "win/machine.h"
 #include "win/text.h"
 #include "zvscan_run.h"
@@ -97,6 +100,112 @@ TEST(ZvscanViews, AnEntryBothViewsSeeAlikeIsListedOnceByWhatItIs) {
     EXPECT_EQ(twice[1].record.valueData, L"C:\\other.exe");
 }
 
+// One row of a view: its identifier, the value names it holds, the data each has in that view.
+ItemRecord RowValue(unsigned long id, int value, int data, const std::string& view) {
+    ItemRecord r = RunValue(L"HKU\\S\\Row" + Wide(Hex32(id)), L"v" + std::to_wstring(value),
+                            L"C:\\d" + std::to_wstring(data) + L".exe", view);
+    r.id = id;
+    return r;
+}
+
+std::vector<std::string> Listing(const std::vector<ViewItem>& items) {
+    std::vector<std::string> listing;
+    for (const ViewItem& item : items)
+        listing.push_back(std::to_string(item.record.index) + " " + item.record.view + " " + Utf8(item.record.realKey) +
+                          " " + Utf8(item.record.valueName) + " " + Utf8(item.record.valueData));
+    return listing;
+}
+
+// Two views of one table, seeded: rows empty in both, of one view only, shared in part or whole,
+// with items of their own in either view and shared items in another order in the other view.
+void TwoViews(unsigned seed, std::vector<ItemRecord>& own, std::vector<ItemRecord>& other) {
+    std::minstd_rand random(seed);
+    int rows = 1 + random() % 12;
+    for (int row = 0; row < rows; ++row) {
+        unsigned long id = 0x10101001 + row;
+        std::vector<ItemRecord> otherRow;
+        int values = random() % 5;
+        for (int value = 0; value < values; ++value) {
+            int where = random() % 4;  // 0: both alike, 1: both with other data, 2: own only, 3: other only
+            if (where != 3) own.push_back(RowValue(id, value, value, "native"));
+            if (where != 2) otherRow.push_back(RowValue(id, value, where == 1 ? value + 100 : value, "wow64"));
+        }
+        std::shuffle(otherRow.begin(), otherRow.end(), random);
+        other.insert(other.end(), otherRow.begin(), otherRow.end());
+    }
+}
+
+TEST(ZvscanViews, TheRowMergeGivesTheWholeListsMergeWhateverTheOrderOfArrival) {
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::vector<ItemRecord> own, other;
+        TwoViews(seed, own, other);
+        std::vector<ViewItem> ownItems;
+        for (const ItemRecord& record : own) ownItems.push_back({{}, record});
+        std::vector<std::string> whole = Listing(MergeViews(std::move(ownItems), other));
+        std::minstd_rand random(seed * 7919);
+        ViewMerger merger;
+        std::vector<ViewItem> streamed;
+        size_t nextOwn = 0, nextOther = 0;
+        bool ownEnded = false, otherEnded = false;
+        while (!ownEnded || !otherEnded) {
+            switch (random() % 3) {
+                case 0:
+                    if (nextOwn < own.size()) merger.AddOwn({{}, own[nextOwn++]});
+                    else if (!ownEnded) merger.EndOwn(), ownEnded = true;
+                    break;
+                case 1:
+                    if (nextOther < other.size()) merger.AddOther(other[nextOther++]);
+                    else if (!otherEnded) merger.EndOther(), otherEnded = true;
+                    break;
+                default:
+                    merger.TakeReady(streamed);
+            }
+        }
+        merger.TakeReady(streamed);
+        ASSERT_EQ(Listing(streamed), whole) << "seed " << seed;
+    }
+}
+
+TEST(ZvscanViews, ARowIsWrittenOnceBothViewsHaveMovedPastIt) {
+    ViewMerger merger;
+    std::vector<ViewItem> ready;
+    merger.AddOwn({{}, RowValue(0x10101001, 1, 1, "native")});
+    merger.AddOther(RowValue(0x10101001, 1, 1, "wow64"));
+    merger.TakeReady(ready);
+    EXPECT_TRUE(ready.empty()) << "the own row may go on";
+    merger.AddOwn({{}, RowValue(0x10101002, 1, 1, "native")});
+    merger.TakeReady(ready);
+    EXPECT_TRUE(ready.empty()) << "the other row may go on";
+    merger.AddOther(RowValue(0x10101003, 1, 1, "wow64"));
+    merger.TakeReady(ready);
+    ASSERT_EQ(Listing(ready), std::vector<std::string>{"1 both HKU\\S\\Row0x10101001 v1 C:\\d1.exe"});
+    ready.clear();
+    merger.EndOwn();
+    merger.EndOther();
+    merger.TakeReady(ready);
+    EXPECT_EQ(Listing(ready), (std::vector<std::string>{"2 wow64 HKU\\S\\Row0x10101003 v1 C:\\d1.exe",
+                                                       "3 native HKU\\S\\Row0x10101002 v1 C:\\d1.exe"}))
+        << "a row of the other view alone comes after the last shared entry";
+}
+
+TEST(ZvscanViews, WhenTheOtherViewStopsShortWhatIsNotWrittenIsThisViewAlone) {
+    ViewMerger merger;
+    std::vector<ViewItem> ready;
+    for (int row = 1; row <= 3; ++row) merger.AddOwn({{}, RowValue(0x10101000 + row, 1, 1, "native")});
+    for (int row = 1; row <= 3; ++row) merger.AddOther(RowValue(0x10101000 + row, 1, 1, "wow64"));
+    merger.AddOther(RowValue(0x10101003, 2, 2, "wow64"));
+    merger.TakeReady(ready);
+    ASSERT_EQ(ready.size(), 2u) << "the rows both views have passed";
+    merger.DropOther();
+    merger.AddOther(RowValue(0x10101004, 1, 1, "wow64"));
+    merger.EndOwn();
+    merger.TakeReady(ready);
+    EXPECT_EQ(Listing(ready), (std::vector<std::string>{"1 both HKU\\S\\Row0x10101001 v1 C:\\d1.exe",
+                                                       "2 both HKU\\S\\Row0x10101002 v1 C:\\d1.exe",
+                                                       "3 native HKU\\S\\Row0x10101003 v1 C:\\d1.exe"}))
+        << "the row under way when the other view stopped is this view's alone";
+}
+
 TEST(ZvscanViews, AnItemOfTheOtherViewIsReadBackExactly) {
     ItemRecord r = RunValue(L"HKLM\\SOFTWARE\\WOW6432Node\\Run", std::wstring(L"Zv") + wchar_t(0xD800) + L"\x1b\u00e9",
                        L"\"C:\\Program Files (x86)\\a.exe\" /x", "wow64");
@@ -124,7 +233,11 @@ TEST(ZvscanViews, TheHelperStreamsItsViewOverAPipe) {
     std::string problem;
     ASSERT_TRUE(helper.Start(ZvscanPath(), L"view-scan --skip-probe", problem)) << problem;
     std::vector<std::string> lines;
-    ASSERT_TRUE(helper.Finish(lines, problem)) << problem;
+    ViewProcess::Stream stream;
+    while ((stream = helper.Read(lines, 100)) == ViewProcess::Stream::Open) {
+    }
+    EXPECT_EQ(stream, ViewProcess::Stream::Whole);
+    ASSERT_TRUE(helper.Finish(problem)) << problem;
     ASSERT_GE(lines.size(), 3u);
     nlohmann::json start = nlohmann::json::parse(lines.front());
     EXPECT_EQ(start["scan_start"]["flags"], nlohmann::json::array({"skip_probe"}));
@@ -136,6 +249,112 @@ TEST(ZvscanViews, TheHelperStreamsItsViewOverAPipe) {
     ViewProcess missing;
     EXPECT_FALSE(missing.Start(L"C:\\no\\such\\zvscan.exe", L"view-scan", problem));
     EXPECT_NE(problem.find("cannot start C:\\no\\such\\zvscan.exe"), std::string::npos) << problem;
+}
+
+std::wstring TempFile(const wchar_t* prefix) {
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, prefix, 0, path);
+    return path;
+}
+
+// Item lines of a JSON Lines listing, without the start and end records.
+std::vector<nlohmann::json> Items(const std::string& text) {
+    std::vector<nlohmann::json> items;
+    for (const std::string& line : test::Lines(text)) {
+        nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
+        if (json.is_object() && json.contains("id")) items.push_back(json);
+    }
+    return items;
+}
+
+// The other build is a stand-in writing this build's own helper output, which stalls after the
+// first two rows and the first item of the third: those two rows are written before it goes on.
+TEST(ZvscanViews, ItemsAreWrittenWhileTheOtherViewIsStillScanning) {
+    if (!SystemHasTwoViews()) GTEST_SKIP() << "this Windows has one registry view";
+    test::ProcessRun recorded = test::RunZvscan(L"view-scan --skip-probe");
+    ASSERT_EQ(recorded.exitCode, 0u) << recorded.err;
+    std::vector<std::string> lines = test::Lines(recorded.out);
+    size_t stallAfter = 1, rows = 0, firstRowsItems = 0;
+    for (; stallAfter + 1 < lines.size() && rows < 3; ++stallAfter) {
+        std::string id = nlohmann::json::parse(lines[stallAfter])["id"];
+        std::string previous = stallAfter == 1 ? "" : nlohmann::json::parse(lines[stallAfter - 1])["id"];
+        if (id != previous && ++rows == 3) break;
+        ++firstRowsItems;
+    }
+    ASSERT_EQ(rows, 3u) << "the prefix's scan has three rows";
+    std::wstring linesPath = TempFile(L"zvl");
+    FileHandle file(CreateFileW(linesPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.Get(), recorded.out.data(), static_cast<DWORD>(recorded.out.size()), &written, nullptr));
+    file = FileHandle();
+    std::wstring eventName = L"zvscan-views-test-" + std::to_wstring(GetCurrentProcessId());
+    FileHandle release(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    SetEnvironmentVariableW(L"ZV_STAND_IN_LINES", linesPath.c_str());
+    SetEnvironmentVariableW(L"ZV_STAND_IN_STALL_AFTER", std::to_wstring(stallAfter + 1).c_str());
+    SetEnvironmentVariableW(L"ZV_STAND_IN_RELEASE", eventName.c_str());
+    std::wstring standIn = ZvscanPath();
+    standIn.replace(standIn.size() - wcslen(L"zvscan.exe"), std::wstring::npos, L"zvstandin.exe");
+
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    FileHandle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    FileHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.Get();
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = nul.Get();
+    std::wstring commandLine =
+        L"\"" + ZvscanPath() + L"\" --format json --skip-probe --other-build-stand-in \"" + standIn + L"\"";
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(ZvscanPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &started));
+    FileHandle process(started.hProcess), thread(started.hThread);
+    writer = FileHandle();
+
+    // Read what comes before the stand-in is released, until the two rows are there or 30 s passed.
+    std::string before;
+    ULONGLONG deadline = GetTickCount64() + 30000;
+    while (Items(before.substr(0, before.rfind('\n') + 1)).size() < firstRowsItems && GetTickCount64() < deadline) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available == 0) {
+            Sleep(20);
+            continue;
+        }
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        if (!ReadFile(readEnd, chunk.data(), available, &read, nullptr)) break;
+        before.append(chunk, 0, read);
+    }
+    Sleep(300);  // more would come now if the merge wrote a row the stand-in has not passed
+    DWORD available = 0;
+    PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
+    std::string more(available, '\0');
+    DWORD read = 0;
+    if (available) ReadFile(readEnd, more.data(), available, &read, nullptr);
+    before.append(more, 0, read);
+    SetEvent(release.Get());
+    std::string after;
+    char buffer[4096];
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) after.append(buffer, read);
+    WaitForSingleObject(process.Get(), INFINITE);
+    DeleteFileW(linesPath.c_str());
+
+    EXPECT_EQ(Items(before.substr(0, before.rfind('\n') + 1)).size(), firstRowsItems)
+        << "the two rows the stand-in has passed, and nothing of the third";
+    std::vector<nlohmann::json> listed = Items(before + after), own = Items(recorded.out);
+    ASSERT_EQ(listed.size(), own.size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(listed[i]["view"], "both") << "the stand-in's items are this view's own";
+        EXPECT_EQ(listed[i]["location"], own[i]["location"]);
+        EXPECT_EQ(listed[i]["index"], i + 1);
+    }
 }
 
 TEST(ZvscanViews, WithoutTheOtherBuildOneViewIsScannedAndSaidOnce) {
