@@ -659,9 +659,11 @@ void MeasureViews(const std::string& label, int entries, int repeat) {
     std::fflush(stdout);
 }
 
-int ViewScales(const std::wstring& scales, int repeat) {
-    static const std::map<std::wstring, int> known = {{L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000},
-                                                      {L"100k", 100000}};
+// The scales named in a comma-separated list, as labels and entry counts; false, with a message, for
+// a name that is none.
+bool ParseScales(const std::wstring& scales, std::vector<std::pair<std::string, int>>& parsed) {
+    static const std::map<std::wstring, int> known = {
+        {L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000}, {L"100k", 100000}};
     size_t at = 0;
     while (at <= scales.size()) {
         size_t comma = scales.find(L',', at);
@@ -670,29 +672,25 @@ int ViewScales(const std::wstring& scales, int repeat) {
         auto scale = known.find(name);
         if (scale == known.end()) {
             std::fwprintf(stderr, L"unknown scale %ls (prefix, 1k, 10k, 100k)\n", name.c_str());
-            return 2;
+            return false;
         }
-        MeasureViews(std::string(name.begin(), name.end()), scale->second, repeat);
+        parsed.emplace_back(std::string(name.begin(), name.end()), scale->second);
     }
+    return true;
+}
+
+int ViewScales(const std::wstring& scales, int repeat) {
+    std::vector<std::pair<std::string, int>> parsed;
+    if (!ParseScales(scales, parsed)) return 2;
+    for (const auto& [label, entries] : parsed) MeasureViews(label, entries, repeat);
     return 0;
 }
 
 int RealScales(const std::wstring& scales, int repeat) {
-    static const std::map<std::wstring, int> known = {
-        {L"prefix", 0}, {L"1k", 1000}, {L"10k", 10000}, {L"100k", 100000}};
+    std::vector<std::pair<std::string, int>> parsed;
+    if (!ParseScales(scales, parsed)) return 2;
     std::map<int, double> seconds;
-    size_t at = 0;
-    while (at <= scales.size()) {
-        size_t comma = scales.find(L',', at);
-        std::wstring name = scales.substr(at, comma == std::wstring::npos ? std::wstring::npos : comma - at);
-        at = comma == std::wstring::npos ? scales.size() + 1 : comma + 1;
-        auto scale = known.find(name);
-        if (scale == known.end()) {
-            std::fwprintf(stderr, L"unknown scale %ls (prefix, 1k, 10k, 100k)\n", name.c_str());
-            return 2;
-        }
-        seconds[scale->second] = MeasureScale(std::string(name.begin(), name.end()), scale->second, repeat);
-    }
+    for (const auto& [label, entries] : parsed) seconds[entries] = MeasureScale(label, entries, repeat);
     if (seconds.count(10000) && seconds.count(100000) && seconds[10000] > 0)
         std::printf("growth 10k -> 100k: %.2f\n", seconds[100000] / seconds[10000]);
     return 0;

@@ -268,6 +268,13 @@ void ReadTaskFolder(const XmlLiteLibrary& xmlLite, const std::wstring& hostFolde
     }
 }
 
+// A folder of the image's Windows directory: its image path and where it lies on this machine.
+bool ImageFolder(const OfflineBackend& backend, const wchar_t* below, std::wstring& image, std::wstring& host) {
+    image = backend.WindowsDirectory() + below;
+    DWORD error = ERROR_SUCCESS;
+    return backend.HostPath(image.c_str(), host, error);
+}
+
 }  // namespace
 
 TaskXmlRead ReadTaskXml(const uint8_t* data, size_t size, TaskEntry& task) {
@@ -288,9 +295,8 @@ bool ReadJobFile(const uint8_t* data, size_t size, TaskWorkItem& item) {
 
 std::shared_ptr<TaskTree> ReadImageTaskFolders(const OfflineBackend& backend) {
     auto tree = std::make_shared<TaskTree>();
-    std::wstring image = backend.WindowsDirectory() + L"\\System32\\Tasks", host;
-    DWORD error = ERROR_SUCCESS;
-    if (!backend.HostPath(image.c_str(), host, error)) return tree;
+    std::wstring image, host;
+    if (!ImageFolder(backend, L"\\System32\\Tasks", image, host)) return tree;
     XmlLiteLibrary xmlLite;
     ReadTaskFolder(xmlLite, host, image, 0, tree->root);
     return tree;
@@ -298,9 +304,8 @@ std::shared_ptr<TaskTree> ReadImageTaskFolders(const OfflineBackend& backend) {
 
 std::shared_ptr<TaskTree> ReadImageWorkItems(const OfflineBackend& backend) {
     auto tree = std::make_shared<TaskTree>();
-    std::wstring image = backend.WindowsDirectory() + L"\\Tasks", host;
-    DWORD error = ERROR_SUCCESS;
-    if (!backend.HostPath(image.c_str(), host, error)) return tree;
+    std::wstring image, host;
+    if (!ImageFolder(backend, L"\\Tasks", image, host)) return tree;
     std::vector<uint8_t> bytes;
     for (Listed& entry : ListFolder(host, L"*.job")) {
         if (entry.folder) continue;

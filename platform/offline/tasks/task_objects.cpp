@@ -12,6 +12,8 @@
 #include <cwctype>
 #include <string_view>
 
+#include "scanner/com_object.h"
+
 namespace platform {
 
 HRESULT TaskTree::Failure(TaskStep step) const {
@@ -65,7 +67,8 @@ bool CollectionIndex(const VARIANT& index, size_t count, size_t& position) {
     return true;
 }
 
-// Reference counting and accounting shared by every object; the classes say which IIDs they answer.
+// The accounting shared by every object; the classes say which IIDs they answer, and the object
+// model gives them their count and IUnknown.
 template <typename Interface>
 class TaskObject : public Interface {
 public:
@@ -76,29 +79,13 @@ public:
         if (tree_->objectCount) tree_->objectCount(-1);
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !Answers(iid)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<Interface*>(this);
-        this->AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++count_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG count = --count_;
-        if (count == 0) delete this;
-        return count;
+    void* InterfaceFor(REFIID iid) {
+        return IsEqualIID(iid, IID_IUnknown) || Answers(iid) ? static_cast<Interface*>(this) : nullptr;
     }
 
 protected:
     virtual bool Answers(REFIID iid) const = 0;
     Tree tree_;
-
-private:
-    ULONG count_ = 1;
 };
 
 template <typename Interface>
@@ -111,32 +98,23 @@ public:
     ZV_TASK_NOT_IMPLEMENTED(Invoke, (DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*))
 };
 
-// COM methods never throw: an allocation that fails is E_OUTOFMEMORY.
-template <typename Body>
-HRESULT NoThrow(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
-// Creates an object and hands out the interface asked for; the object dies when that fails.
+// Creates an object and hands out the interface asked for; the object dies when that fails. Nothing
+// here throws: an allocation that fails is E_OUTOFMEMORY.
 template <typename Object, typename... Args>
 HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return NoThrow([&] {
-        auto* object = new Object(std::forward<Args>(args)...);
-        HRESULT hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
-    });
+    auto* object = Tessel::QComObject<Object>::Create(std::forward<Args>(args)...);
+    if (!object) return E_OUTOFMEMORY;
+    object->AddRef();
+    HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
 }
 
 // ---- Task Scheduler 1.0 ----------------------------------------------------------------------
 
-class WorkItemTask final : public TaskObject<ITask> {
+class WorkItemTask : public TaskObject<ITask> {
 public:
     WorkItemTask(Tree tree, const TaskWorkItem& item) : TaskObject(std::move(tree)), item_(item) {}
 
@@ -205,7 +183,7 @@ private:
     TaskWorkItem item_;
 };
 
-class EnumWorkItems final : public TaskObject<IEnumWorkItems> {
+class EnumWorkItems : public TaskObject<IEnumWorkItems> {
 public:
     using TaskObject::TaskObject;
 
@@ -236,7 +214,7 @@ private:
     size_t next_ = 0;
 };
 
-class TaskScheduler1 final : public TaskObject<ITaskScheduler> {
+class TaskScheduler1 : public TaskObject<ITaskScheduler> {
 public:
     using TaskObject::TaskObject;
 
@@ -282,7 +260,7 @@ private:
 
 // ---- Task Scheduler 2.0 ----------------------------------------------------------------------
 
-class ExecActionObject final : public TaskDispatch<IExecAction> {
+class ExecActionObject : public TaskDispatch<IExecAction> {
 public:
     ExecActionObject(Tree tree, const TaskAction& action) : TaskDispatch(std::move(tree)), action_(action) {}
 
@@ -314,7 +292,7 @@ private:
 };
 
 // An action that starts no program: a COM handler, an e-mail or a message.
-class OtherActionObject final : public TaskDispatch<IAction> {
+class OtherActionObject : public TaskDispatch<IAction> {
 public:
     OtherActionObject(Tree tree, TASK_ACTION_TYPE type) : TaskDispatch(std::move(tree)), type_(type) {}
 
@@ -333,7 +311,7 @@ private:
     TASK_ACTION_TYPE type_;
 };
 
-class ActionCollection final : public TaskDispatch<IActionCollection> {
+class ActionCollection : public TaskDispatch<IActionCollection> {
 public:
     ActionCollection(Tree tree, const TaskEntry& task) : TaskDispatch(std::move(tree)), task_(task) {}
 
@@ -380,7 +358,7 @@ private:
     const TaskEntry& task_;
 };
 
-class TaskDefinition final : public TaskDispatch<ITaskDefinition> {
+class TaskDefinition : public TaskDispatch<ITaskDefinition> {
 public:
     TaskDefinition(Tree tree, const TaskEntry& task) : TaskDispatch(std::move(tree)), task_(task) {}
 
@@ -413,7 +391,7 @@ private:
     const TaskEntry& task_;
 };
 
-class RegisteredTaskObject final : public TaskDispatch<IRegisteredTask> {
+class RegisteredTaskObject : public TaskDispatch<IRegisteredTask> {
 public:
     RegisteredTaskObject(Tree tree, const TaskEntry& task, const std::wstring& folderPath)
         : TaskDispatch(std::move(tree)), task_(task), path_(ChildPath(folderPath, task.name)) {}
@@ -452,7 +430,7 @@ private:
     std::wstring path_;
 };
 
-class RegisteredTaskCollection final : public TaskDispatch<IRegisteredTaskCollection> {
+class RegisteredTaskCollection : public TaskDispatch<IRegisteredTaskCollection> {
 public:
     RegisteredTaskCollection(Tree tree, const TaskFolderEntry& folder, LONG flags, std::wstring folderPath)
         : TaskDispatch(std::move(tree)), folderPath_(std::move(folderPath)) {
@@ -489,7 +467,7 @@ private:
 
 class TaskFolderObject;
 
-class TaskFolderCollection final : public TaskDispatch<ITaskFolderCollection> {
+class TaskFolderCollection : public TaskDispatch<ITaskFolderCollection> {
 public:
     TaskFolderCollection(Tree tree, const TaskFolderEntry& parent, std::wstring parentPath)
         : TaskDispatch(std::move(tree)), parent_(parent), parentPath_(std::move(parentPath)) {}
@@ -512,7 +490,7 @@ private:
     std::wstring parentPath_;
 };
 
-class TaskFolderObject final : public TaskDispatch<ITaskFolder> {
+class TaskFolderObject : public TaskDispatch<ITaskFolder> {
 public:
     // The root folder has no parent path.
     TaskFolderObject(Tree tree, const TaskFolderEntry& folder, const std::wstring& parentPath)
@@ -566,7 +544,7 @@ HRESULT STDMETHODCALLTYPE TaskFolderCollection::get_Item(VARIANT index, ITaskFol
     return CreateObject<TaskFolderObject>(IID_ITaskFolder, reinterpret_cast<void**>(folder), tree_, child, parentPath_);
 }
 
-class TaskService final : public TaskDispatch<ITaskService> {
+class TaskService : public TaskDispatch<ITaskService> {
 public:
     using TaskDispatch::TaskDispatch;
 
