@@ -8,12 +8,24 @@
 namespace platform {
 namespace offline {
 
+// A key or value record: its signature, its fixed part and where its name's length lies, and the
+// damage its cell can show.
+struct NodeShape {
+    const char* signature;
+    uint32_t fixed;
+    uint32_t nameLengthField;
+    const wchar_t* unreadable;
+    const wchar_t* nameTooLong;
+};
+
 namespace {
 
 constexpr uint32_t kBinHeaderSize = 32;
 constexpr uint32_t kBinAlignment = 4096;
 constexpr uint32_t kKeyNodeFixed = 76;    // bytes of an nk record before its name
 constexpr uint32_t kValueNodeFixed = 20;  // bytes of a vk record before its name
+const NodeShape kKeyNode{"nk", kKeyNodeFixed, 72, L"unreadable key node", L"key name longer than its cell"};
+const NodeShape kValueNode{"vk", kValueNodeFixed, 2, L"unreadable value node", L"value name longer than its cell"};
 constexpr uint16_t kKeyCompressedName = 0x0020;
 constexpr uint16_t kValueCompressedName = 0x0001;
 
@@ -203,18 +215,24 @@ bool Hive::Cell(uint32_t offset, Span& cell) const {
     return true;
 }
 
+bool Hive::NodeCell(uint32_t cell, const NodeShape& shape, Span& span, uint16_t& nameLength) const {
+    if (!Cell(cell, span) || span.size < shape.fixed || !Signature(span.data, shape.signature)) {
+        Damage(shape.unreadable, cell);
+        return false;
+    }
+    nameLength = U16(span.data + shape.nameLengthField);
+    if (nameLength > span.size - shape.fixed) {
+        Damage(shape.nameTooLong, cell);
+        return false;
+    }
+    return true;
+}
+
 bool Hive::ReadKey(uint32_t cell, KeyNode& key) const {
     Span span;
-    if (!Cell(cell, span) || span.size < kKeyNodeFixed || !Signature(span.data, "nk")) {
-        Damage(L"unreadable key node", cell);
-        return false;
-    }
+    uint16_t nameLength = 0;
+    if (!NodeCell(cell, kKeyNode, span, nameLength)) return false;
     const uint8_t* p = span.data;
-    uint16_t nameLength = U16(p + 72);
-    if (nameLength > span.size - kKeyNodeFixed) {
-        Damage(L"key name longer than its cell", cell);
-        return false;
-    }
     key = KeyNode{};
     key.cell = cell;
     key.flags = U16(p + 2);
@@ -353,16 +371,9 @@ bool Hive::ValueAt(const KeyNode& key, uint32_t index, ValueNode& value) const {
     if (key.valueList == kNoCell || !Cell(key.valueList, list) || index >= list.size / 4 || index >= key.valueCount)
         return false;
     uint32_t cell = U32(list.data + 4 * index);
-    if (!Cell(cell, span) || span.size < kValueNodeFixed || !Signature(span.data, "vk")) {
-        Damage(L"unreadable value node", cell);
-        return false;
-    }
+    uint16_t nameLength = 0;
+    if (!NodeCell(cell, kValueNode, span, nameLength)) return false;
     const uint8_t* p = span.data;
-    uint16_t nameLength = U16(p + 2);
-    if (nameLength > span.size - kValueNodeFixed) {
-        Damage(L"value name longer than its cell", cell);
-        return false;
-    }
     value = ValueNode{};
     value.cell = cell;
     value.rawSize = U32(p + 4);

@@ -60,7 +60,7 @@ struct KeyNode {
 struct ValueNode {
     uint32_t cell = kNoCell;
     uint32_t type = 0;
-    uint32_t rawSize = 0;    // as stored: bit 31 marks data kept in the offset field
+    uint32_t rawSize = 0;  // as stored: bit 31 marks data kept in the offset field
     uint32_t dataCell = 0;
     const uint8_t* dataField = nullptr;  // the four bytes of the offset field
     const uint8_t* name = nullptr;
@@ -74,6 +74,8 @@ struct ValueNode {
     bool CopyName(wchar_t* buffer, size_t capacity) const;
     size_t NameChars() const { return asciiName ? nameLength : nameLength / 2; }
 };
+
+struct NodeShape;  // a key or value record's layout, for reading its cell
 
 class Hive {
 public:
@@ -121,6 +123,8 @@ private:
         uint32_t start, end;  // offsets from the first bin
     };
     bool Cell(uint32_t offset, Span& cell) const;
+    // The cell of a record of that shape whose name fits in it.
+    bool NodeCell(uint32_t cell, const NodeShape& shape, Span& span, uint16_t& nameLength) const;
     void IndexBins() const;
     bool ListEntry(const Span& list, uint32_t index, uint32_t& cell) const;
     uint32_t ListLength(const Span& list) const;
