@@ -30,95 +30,173 @@ std::string EntryIdentity(const ItemRecord& r) {
     return Wtf8(identity);
 }
 
-void ViewMerger::AddOwn(ViewItem item) {
-    unsigned long id = item.record.id;
-    size_t index = ownCount_++;
-    if (index == 0 || id != ownId_) ++runs_;
-    auto row = ownRows_.find(id);
-    if (row == ownRows_.end()) {
-        row = ownRows_.emplace(id, OwnRow{runs_ - 1, index, index}).first;
-        auto waiting = pendingById_.find(id);
-        if (waiting != pendingById_.end()) pendingSeen_ += waiting->second;
-    }
-    row->second.end = index + 1;
-    ownId_ = id;
-    if (!otherDropped_) byIdentity_.emplace(EntryIdentity(item.record), index);
-    // An identifier's row again is written once the other view has passed a later row.
-    own_.push_back({std::move(item), runs_ - 1});
+namespace {
+
+// Takes the first index queued under identity, if any.
+bool TakeFirst(std::unordered_map<std::string, std::deque<size_t>>& queues, const std::string& identity,
+               size_t& index) {
+    auto queue = queues.find(identity);
+    if (queue == queues.end()) return false;
+    index = queue->second.front();
+    queue->second.pop_front();
+    if (queue->second.empty()) queues.erase(queue);
+    return true;
 }
 
-void ViewMerger::EndOwn() { ownEnded_ = true; }
+}  // namespace
+
+ViewMerger::RowKey ViewMerger::RowCounter::Next(unsigned long id) {
+    if (!any || last.first != id) last = {id, seen[id]++};
+    any = true;
+    return last;
+}
+
+void ViewMerger::AddOwn(ViewItem item) {
+    RowKey key = ownRows_.Next(item.record.id);
+    if (rows_.empty() || rows_.back().key != key) {
+        if (!rows_.empty()) CloseOwnRow(rows_.size() - 1);
+        size_t row = rows_.size();
+        rows_.emplace_back();
+        rows_.back().key = key;
+        rowOf_[key] = row;
+        auto listed = otherRowOf_.find(key);
+        if (listed != otherRowOf_.end() && !dropped_) {
+            OtherRow& other = other_[listed->second];
+            other.own = static_cast<long>(row);
+            maxOtherRow_ = std::max(maxOtherRow_, other.own);
+            rows_[row].otherLeft = listed->second + 1 < other_.size();
+            std::vector<ItemRecord> held = std::move(other.held);
+            ResolveBefore(listed->second);
+            for (ItemRecord& record : held) Place(row, std::move(record));
+        }
+    }
+    Row& row = rows_.back();
+    size_t index = ownCount_++;
+    row.end = ownCount_;
+    Own own{std::move(item)};
+    if (!dropped_) {
+        std::string identity = EntryIdentity(own.item.record);
+        size_t waiting = 0;
+        if (TakeFirst(row.waitingByIdentity, identity, waiting)) {
+            row.waiting[waiting].reset();
+            own.shared = true;
+        } else {
+            row.unmatched[identity].push_back(index);
+        }
+    }
+    own_.push_back(std::move(own));
+}
+
+void ViewMerger::EndOwn() {
+    ownEnded_ = true;
+    if (!rows_.empty()) CloseOwnRow(rows_.size() - 1);
+    ResolveBefore(other_.size());
+}
 
 void ViewMerger::AddOther(ItemRecord record) {
-    if (otherDropped_) return;
-    ++pendingById_[record.id];
-    if (ownRows_.count(record.id)) ++pendingSeen_;
-    pending_.push_back(std::move(record));
+    if (dropped_) return;
+    RowKey key = otherRows_.Next(record.id);
+    if (other_.empty() || other_.back().key != key) {
+        if (!other_.empty() && other_.back().own >= 0) rows_[static_cast<size_t>(other_.back().own)].otherLeft = true;
+        size_t at = other_.size();
+        other_.emplace_back();
+        other_.back().key = key;
+        otherRowOf_[key] = at;
+        auto known = rowOf_.find(key);
+        if (known != rowOf_.end()) {
+            other_[at].own = static_cast<long>(known->second);
+            maxOtherRow_ = std::max(maxOtherRow_, other_[at].own);
+            ResolveBefore(at);
+        } else if (ownEnded_) {
+            other_[at].own = kOtherOnly;
+        }
+    }
+    size_t at = other_.size() - 1;
+    OtherRow& row = other_[at];
+    if (row.own >= 0) {
+        Place(static_cast<size_t>(row.own), std::move(record));
+    } else if (row.own == kOtherOnly) {
+        BeforeRow(at).push_back(std::move(record));
+    } else {
+        row.held.push_back(std::move(record));
+    }
 }
 
-void ViewMerger::EndOther() { otherEnded_ = true; }
+void ViewMerger::EndOther() {
+    otherEnded_ = true;
+    if (!other_.empty() && other_.back().own >= 0) rows_[static_cast<size_t>(other_.back().own)].otherLeft = true;
+}
 
 void ViewMerger::DropOther() {
-    otherDropped_ = true;
-    pending_.clear();
-    pendingById_.clear();
-    slots_.clear();
-    byIdentity_.clear();
-    for (Own& own : own_) own.shared = false;
-}
-
-// An item of the other view is placed once every own item it could be is known: its own row has
-// ended, or the own scan has reached a row the other view lists after it, which it would have
-// listed before.
-bool ViewMerger::Decidable(const ItemRecord& record) const {
-    if (ownEnded_) return true;
-    if (ownRows_.count(record.id)) return record.id != ownId_;
-    return pendingSeen_ > 0;
-}
-
-void ViewMerger::Decide(ItemRecord record) {
-    unsigned long id = record.id;
-    if (decided_ && id != decidedId_) PassRow(decidedId_);
-    decided_ = true;
-    decidedId_ = id;
-    auto waiting = pendingById_.find(id);
-    if (--waiting->second == 0) pendingById_.erase(waiting);
-    size_t slot = anchor_;
-    auto row = ownRows_.find(id);
-    if (row != ownRows_.end()) {
-        --pendingSeen_;
-        pastRuns_ = std::max(pastRuns_, row->second.run);
-        auto range = byIdentity_.equal_range(EntryIdentity(record));
-        auto unmatched = range.first;
-        while (unmatched != range.second &&
-               (unmatched->second < ownBase_ || own_[unmatched->second - ownBase_].shared))
-            ++unmatched;
-        if (unmatched != range.second) {
-            own_[unmatched->second - ownBase_].shared = true;
-            anchor_ = unmatched->second + 1;
-            return;
-        }
-        // With the own items of its row, where they come after the last shared entry.
-        if (row->second.end > anchor_) slot = row->second.end;
+    dropped_ = true;
+    for (Row& row : rows_) {
+        Row kept;
+        kept.key = row.key;
+        kept.end = row.end;
+        row = std::move(kept);
     }
-    slots_[std::max(slot, ownBase_)].push_back(std::move(record));
+    for (Own& own : own_) own.shared = false;
+    other_.clear();
+    otherRowOf_.clear();
+    leading_.clear();
 }
 
-void ViewMerger::PassRow(unsigned long id) {
-    auto row = ownRows_.find(id);
-    if (row != ownRows_.end()) pastRuns_ = std::max(pastRuns_, row->second.run + 1);
+// An item of the other view in an own row: the first own item of the row that is the same and not
+// yet matched, else one of the row's other entries, settled once this view has left the row.
+void ViewMerger::Place(size_t rowIndex, ItemRecord record) {
+    Row& row = rows_[rowIndex];
+    std::string identity = EntryIdentity(record);
+    size_t index = 0;
+    if (TakeFirst(row.unmatched, identity, index) && index >= ownBase_) {
+        own_[index - ownBase_].shared = true;
+        return;
+    }
+    if (rowIndex + 1 < rows_.size() || ownEnded_) {
+        row.tail.push_back(std::move(record));
+        return;
+    }
+    row.waitingByIdentity[identity].push_back(row.waiting.size());
+    row.waiting.push_back(std::move(record));
 }
 
-// Later placements go to this slot or after it: the anchor moves only by later matches, which are
-// in the row under way (from its first own item on) or in later rows.
-size_t ViewMerger::FirstOpenSlot() const {
-    if (otherDropped_ || (otherEnded_ && pending_.empty())) return kOpen;
-    if (!decided_) return anchor_;
-    bool rowPassed = !pending_.empty() && pending_.front().id != decidedId_;
-    auto row = ownRows_.find(decidedId_);
-    if (rowPassed || row == ownRows_.end()) return anchor_;
-    return std::min(anchor_, row->second.start + 1);
+void ViewMerger::CloseOwnRow(size_t rowIndex) {
+    Row& row = rows_[rowIndex];
+    for (std::optional<ItemRecord>& record : row.waiting)
+        if (record) row.tail.push_back(std::move(*record));
+    row.waiting.clear();
+    row.waitingByIdentity.clear();
 }
+
+// The rows the other view listed before its row at `end` that this view has not reached are the
+// other view's alone: this view has moved past them.
+void ViewMerger::ResolveBefore(size_t end) {
+    for (; resolved_ < end; ++resolved_) {
+        OtherRow& row = other_[resolved_];
+        if (row.own != kUnknown) continue;
+        row.own = kOtherOnly;
+        std::vector<ItemRecord>& before = BeforeRow(resolved_);
+        for (ItemRecord& record : row.held) before.push_back(std::move(record));
+        row.held.clear();
+    }
+}
+
+// Where a row only the other view has goes: after the own row it lists before it, or first.
+std::vector<ItemRecord>& ViewMerger::BeforeRow(size_t otherRow) {
+    for (size_t i = otherRow; i-- > 0;)
+        if (other_[i].own >= 0) return rows_[static_cast<size_t>(other_[i].own)].after;
+    return leading_;
+}
+
+bool ViewMerger::OtherPassed(size_t row) const {
+    return dropped_ || otherEnded_ || rows_[row].otherLeft || maxOtherRow_ > static_cast<long>(row);
+}
+
+// No row only the other view has can still come after this own row.
+bool ViewMerger::AfterComplete(size_t row) const {
+    return dropped_ || maxOtherRow_ > static_cast<long>(row) || (otherEnded_ && ownEnded_);
+}
+
+bool ViewMerger::LeadingComplete() const { return dropped_ || maxOtherRow_ >= 0 || (otherEnded_ && ownEnded_); }
 
 void ViewMerger::Write(ViewItem item, std::vector<ViewItem>& ready) {
     item.record.index = ++written_;
@@ -126,26 +204,44 @@ void ViewMerger::Write(ViewItem item, std::vector<ViewItem>& ready) {
 }
 
 void ViewMerger::TakeReady(std::vector<ViewItem>& ready) {
-    while (!otherDropped_ && !pending_.empty() && Decidable(pending_.front())) {
-        ItemRecord record = std::move(pending_.front());
-        pending_.pop_front();
-        Decide(std::move(record));
-    }
-    if (decided_ && !pending_.empty() && pending_.front().id != decidedId_) PassRow(decidedId_);
-    size_t open = FirstOpenSlot();
-    bool otherPast = open == kOpen;
+    auto writeOther = [&](std::vector<ItemRecord>& records) {
+        for (ItemRecord& record : records) Write({ComRef<IZVAutorunItemEx>(), std::move(record)}, ready);
+        records.clear();
+    };
     for (;;) {
-        auto slot = slots_.find(ownBase_);
-        if (slot != slots_.end() && ownBase_ <= open) {
-            for (ItemRecord& record : slot->second) Write({ComRef<IZVAutorunItemEx>(), std::move(record)}, ready);
-            slots_.erase(slot);
+        switch (phase_) {
+            case Phase::Leading:
+                if (!LeadingComplete()) return;
+                writeOther(leading_);
+                phase_ = Phase::Own;
+                break;
+            case Phase::Own: {
+                if (writeRow_ >= rows_.size()) return;
+                size_t end = rows_[writeRow_].end;
+                while (ownBase_ < end && (own_.front().shared || OtherPassed(writeRow_))) {
+                    Own own = std::move(own_.front());
+                    own_.pop_front();
+                    ++ownBase_;
+                    if (own.shared) own.item.record.view = "both";
+                    Write(std::move(own.item), ready);
+                }
+                // This view may still add to the row it is in.
+                if (ownBase_ < end || (writeRow_ + 1 == rows_.size() && !ownEnded_)) return;
+                phase_ = Phase::Tail;
+                break;
+            }
+            case Phase::Tail:
+                if (!OtherPassed(writeRow_)) return;
+                writeOther(rows_[writeRow_].tail);
+                phase_ = Phase::After;
+                break;
+            case Phase::After:
+                if (!AfterComplete(writeRow_)) return;
+                writeOther(rows_[writeRow_].after);
+                ++writeRow_;
+                phase_ = Phase::Own;
+                break;
         }
-        if (own_.empty() || ownBase_ >= open || (!otherPast && own_.front().run >= pastRuns_)) return;
-        Own own = std::move(own_.front());
-        own_.pop_front();
-        ++ownBase_;
-        if (own.shared) own.item.record.view = "both";
-        Write(std::move(own.item), ready);
     }
 }
 

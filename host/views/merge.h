@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,13 +26,15 @@ struct ViewItem {
 // files (a file of the WOW64 view's SysWOW64 counted as the System32 one it stands for).
 std::string EntryIdentity(const ItemRecord& record);
 
-// The merge of the two views row by row, as their items arrive: both builds scan the same location
-// table in the same row order, an identifier's items together, so a row is settled once each view
-// has moved past it. The listing is the one MergeViews gives for the whole lists, whatever the
-// order of arrival; positions count from 1 across it. The table gives four identifiers two rows
-// each, alternating in pairs (0x1010200E/F, 0x10103006/7); the merge takes an identifier as one row,
-// so where a view lacks one row of such a pair, the streamed places of the other view's entries
-// there can differ from the whole-list merge's.
+// The merge of the two views as their items arrive. Both builds scan the same location table in the
+// same row order, a row's items together; a row is known in both by its identifier and how many
+// rows of that identifier came before it in the view (the table gives four identifiers two rows
+// each). The listing goes by rows: a row's own items in their order, each marked "both" once the
+// other view has an entry that is the same; then the other view's entries of the row that are
+// none of them, in its order; a row only the other view has comes right after the row it lists
+// before it. An own item is written as soon as its sameness is settled (it is matched, or the other
+// view has moved past its row) and everything before it is written; the listing is the same
+// whatever the order of arrival, and positions count from 1 across it.
 class ViewMerger {
 public:
     void AddOwn(ViewItem item);
@@ -45,46 +48,67 @@ public:
     unsigned long Written() const { return written_; }
 
 private:
-    struct OwnRow {
-        size_t run;    // the own row's place among the own rows, from 0
-        size_t start;  // its first own item
-        size_t end;    // its last own item, plus one
+    using RowKey = std::pair<unsigned long, unsigned>;  // the identifier, and rows of it before
+    // Counts a view's rows as its items come.
+    struct RowCounter {
+        RowKey Next(unsigned long id);
+        std::map<unsigned long, unsigned> seen;
+        bool any = false;
+        RowKey last;
     };
     struct Own {
         ViewItem item;
-        size_t run;
         bool shared = false;
     };
-    static constexpr size_t kOpen = static_cast<size_t>(-1);
+    // A row of this view, and what of the other view goes with it.
+    struct Row {
+        RowKey key;
+        size_t end = 0;  // own items of this row and the rows before it
+        // By identity, in their order: own items no item of the other view is yet, and the other
+        // view's items no own item of the row is yet (while this view is still in the row).
+        std::unordered_map<std::string, std::deque<size_t>> unmatched;
+        std::vector<std::optional<ItemRecord>> waiting;
+        std::unordered_map<std::string, std::deque<size_t>> waitingByIdentity;
+        std::vector<ItemRecord> tail;   // the other view's items that are none of the row's own
+        std::vector<ItemRecord> after;  // the items of rows only the other view has, after this row
+        bool otherLeft = false;         // the other view listed this row and moved on
+    };
+    // A row of the other view, in its order: the own row it is, when this view has reached it.
+    struct OtherRow {
+        RowKey key;
+        long own = kUnknown;  // index of rows_, kUnknown, or kOtherOnly
+        std::vector<ItemRecord> held;  // its items while unknown
+    };
+    static constexpr long kUnknown = -1, kOtherOnly = -2;
 
-    bool Decidable(const ItemRecord& record) const;
-    void Decide(ItemRecord record);
-    void PassRow(unsigned long id);
-    size_t FirstOpenSlot() const;
+    void Place(size_t row, ItemRecord record);
+    void CloseOwnRow(size_t row);
+    void ResolveBefore(size_t otherRow);
+    bool OtherPassed(size_t row) const;
+    bool AfterComplete(size_t row) const;
+    bool LeadingComplete() const;
+    std::vector<ItemRecord>& BeforeRow(size_t otherRow);
     void Write(ViewItem item, std::vector<ViewItem>& ready);
 
     std::deque<Own> own_;  // own items not written yet; the first is own item ownBase_
-    size_t ownBase_ = 0, ownCount_ = 0, runs_ = 0;
-    unsigned long ownId_ = 0;  // the identifier of the own row under way
-    bool ownEnded_ = false;
-    std::unordered_map<unsigned long, OwnRow> ownRows_;
-    std::unordered_multimap<std::string, size_t> byIdentity_;
+    size_t ownBase_ = 0, ownCount_ = 0;
+    RowCounter ownRows_, otherRows_;
+    std::vector<Row> rows_;
+    std::map<RowKey, size_t> rowOf_;
+    std::vector<OtherRow> other_;
+    std::map<RowKey, size_t> otherRowOf_;
+    std::vector<ItemRecord> leading_;  // rows only the other view has, before every own row
+    long maxOtherRow_ = -1;            // the latest own row the other view has listed
+    size_t resolved_ = 0;              // other rows before this one are placed or known
+    bool ownEnded_ = false, otherEnded_ = false, dropped_ = false;
 
-    std::deque<ItemRecord> pending_;  // the other view's items not placed yet, in its order
-    std::unordered_map<unsigned long, size_t> pendingById_;
-    size_t pendingSeen_ = 0;  // pending items of rows the own view has reached
-    bool otherEnded_ = false, otherDropped_ = false, decided_ = false;
-    unsigned long decidedId_ = 0;  // the row of the other item placed last
-    size_t anchor_ = 0;            // after the own item last found shared: 0 before every own item
-    size_t pastRuns_ = 0;          // own rows the other view has moved past
-    std::map<size_t, std::vector<ItemRecord>> slots_;  // slot i: other items before own item i
-
+    // Where the writing stands: the own row under way and what of it is written.
+    size_t writeRow_ = 0;
+    enum class Phase { Leading, Own, Tail, After } phase_ = Phase::Leading;
     unsigned long written_ = 0;
 };
 
-// This process's items in their order, each entry of the other view placed after the own items of
-// its row, or after the last shared one it came after there; shared entries marked "both",
-// positions counted anew from 1.
+// The listing of the two whole lists, as the merger above gives it.
 std::vector<ViewItem> MergeViews(std::vector<ViewItem> own, std::vector<ItemRecord> other);
 
 }  // namespace zvscan
