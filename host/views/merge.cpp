@@ -59,8 +59,9 @@ void ViewMerger::AddOwn(ViewItem item) {
         rows_.emplace_back();
         rows_.back().key = key;
         rowOf_[key] = row;
+        // A row of the other view already placed as its alone stays so.
         auto listed = otherRowOf_.find(key);
-        if (listed != otherRowOf_.end() && !dropped_) {
+        if (listed != otherRowOf_.end() && !dropped_ && other_[listed->second].own == kUnknown) {
             OtherRow& other = other_[listed->second];
             other.own = static_cast<long>(row);
             maxOtherRow_ = std::max(maxOtherRow_, other.own);
@@ -139,6 +140,7 @@ void ViewMerger::DropOther() {
     other_.clear();
     otherRowOf_.clear();
     leading_.clear();
+    late_.clear();
 }
 
 // An item of the other view in an own row: the first own item of the row that is the same and not
@@ -152,7 +154,7 @@ void ViewMerger::Place(size_t rowIndex, ItemRecord record) {
         return;
     }
     if (rowIndex + 1 < rows_.size() || ownEnded_) {
-        row.tail.push_back(std::move(record));
+        TailOf(rowIndex).push_back(std::move(record));
         return;
     }
     row.waitingByIdentity[identity].push_back(row.waiting.size());
@@ -162,7 +164,7 @@ void ViewMerger::Place(size_t rowIndex, ItemRecord record) {
 void ViewMerger::CloseOwnRow(size_t rowIndex) {
     Row& row = rows_[rowIndex];
     for (std::optional<ItemRecord>& record : row.waiting)
-        if (record) row.tail.push_back(std::move(*record));
+        if (record) TailOf(rowIndex).push_back(std::move(*record));
     row.waiting.clear();
     row.waitingByIdentity.clear();
 }
@@ -182,10 +184,15 @@ void ViewMerger::ResolveBefore(size_t end) {
 
 // Where a row only the other view has goes: after the own row it lists before it, or first.
 std::vector<ItemRecord>& ViewMerger::BeforeRow(size_t otherRow) {
-    for (size_t i = otherRow; i-- > 0;)
-        if (other_[i].own >= 0) return rows_[static_cast<size_t>(other_[i].own)].after;
-    return leading_;
+    for (size_t i = otherRow; i-- > 0;) {
+        if (other_[i].own < 0) continue;
+        Row& row = rows_[static_cast<size_t>(other_[i].own)];
+        return row.afterWritten ? late_ : row.after;
+    }
+    return leadingWritten_ ? late_ : leading_;
 }
+
+std::vector<ItemRecord>& ViewMerger::TailOf(size_t row) { return rows_[row].tailWritten ? late_ : rows_[row].tail; }
 
 bool ViewMerger::OtherPassed(size_t row) const {
     return dropped_ || otherEnded_ || rows_[row].otherLeft || maxOtherRow_ > static_cast<long>(row);
@@ -209,10 +216,12 @@ void ViewMerger::TakeReady(std::vector<ViewItem>& ready) {
         records.clear();
     };
     for (;;) {
+        writeOther(late_);
         switch (phase_) {
             case Phase::Leading:
                 if (!LeadingComplete()) return;
                 writeOther(leading_);
+                leadingWritten_ = true;
                 phase_ = Phase::Own;
                 break;
             case Phase::Own: {
@@ -233,11 +242,13 @@ void ViewMerger::TakeReady(std::vector<ViewItem>& ready) {
             case Phase::Tail:
                 if (!OtherPassed(writeRow_)) return;
                 writeOther(rows_[writeRow_].tail);
+                rows_[writeRow_].tailWritten = true;
                 phase_ = Phase::After;
                 break;
             case Phase::After:
                 if (!AfterComplete(writeRow_)) return;
                 writeOther(rows_[writeRow_].after);
+                rows_[writeRow_].afterWritten = true;
                 ++writeRow_;
                 phase_ = Phase::Own;
                 break;

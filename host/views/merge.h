@@ -29,7 +29,9 @@ std::string EntryIdentity(const ItemRecord& record);
 // The merge of the two views as their items arrive. Both builds scan the same location table in the
 // same row order, a row's items together; a row is known in both by its identifier and how many
 // rows of that identifier came before it in the view (the table gives four identifiers two rows
-// each). The listing goes by rows: a row's own items in their order, each marked "both" once the
+// each; where one view lacks one row of such a pair, the two count them differently, the places of
+// those rows' entries may differ from the whole-list merge's, and none is lost). The listing goes by
+// rows: a row's own items in their order, each marked "both" once the
 // other view has an entry that is the same; then the other view's entries of the row that are
 // none of them, in its order; a row only the other view has comes right after the row it lists
 // before it. An own item is written as soon as its sameness is settled (it is matched, or the other
@@ -72,11 +74,12 @@ private:
         std::vector<ItemRecord> tail;   // the other view's items that are none of the row's own
         std::vector<ItemRecord> after;  // the items of rows only the other view has, after this row
         bool otherLeft = false;         // the other view listed this row and moved on
+        bool tailWritten = false, afterWritten = false;
     };
     // A row of the other view, in its order: the own row it is, when this view has reached it.
     struct OtherRow {
         RowKey key;
-        long own = kUnknown;  // index of rows_, kUnknown, or kOtherOnly
+        long own = kUnknown;           // index of rows_, kUnknown, or kOtherOnly
         std::vector<ItemRecord> held;  // its items while unknown
     };
     static constexpr long kUnknown = -1, kOtherOnly = -2;
@@ -88,6 +91,7 @@ private:
     bool AfterComplete(size_t row) const;
     bool LeadingComplete() const;
     std::vector<ItemRecord>& BeforeRow(size_t otherRow);
+    std::vector<ItemRecord>& TailOf(size_t row);
     void Write(ViewItem item, std::vector<ViewItem>& ready);
 
     std::deque<Own> own_;  // own items not written yet; the first is own item ownBase_
@@ -98,8 +102,12 @@ private:
     std::vector<OtherRow> other_;
     std::map<RowKey, size_t> otherRowOf_;
     std::vector<ItemRecord> leading_;  // rows only the other view has, before every own row
-    long maxOtherRow_ = -1;            // the latest own row the other view has listed
-    size_t resolved_ = 0;              // other rows before this one are placed or known
+    bool leadingWritten_ = false;
+    // Entries settled after the place they belong to was written, which only rows the two views
+    // count differently (a row of a pair missing in one) can give: written next, never lost.
+    std::vector<ItemRecord> late_;
+    long maxOtherRow_ = -1;  // the latest own row the other view has listed
+    size_t resolved_ = 0;    // other rows before this one are placed or known
     bool ownEnded_ = false, otherEnded_ = false, dropped_ = false;
 
     // Where the writing stands: the own row under way and what of it is written.

@@ -14,8 +14,8 @@
 
 #include "report/output.h"
 #include "views/merge.h"
-#include "views/record_json.h"
 #include "views/other_build.h"
+#include "views/record_json.h"
 #include "views/view_process.h"
 #include "win/handles.h"
 #include "win/machine.h"
@@ -26,7 +26,7 @@ namespace zvscan {
 namespace {
 
 ItemRecord RunValue(const std::wstring& realKey, const std::wstring& name, const std::wstring& data,
-               const std::string& view) {
+                    const std::string& view) {
     ItemRecord r;
     r.id = 0x1010100E;
     r.category = 0x10100000;
@@ -74,8 +74,7 @@ TEST(ZvscanViews, AnEntryBothViewsSeeAlikeIsListedOnceByWhatItIs) {
     own.push_back({{}, RunValue(native, L"Agent", L"C:\\a.exe", "native")});
     own.push_back({{}, UserRun(L"C:\\t.exe", "native")});
     own.push_back({{}, Service(L"C:\\windows\\system32\\agent.exe", "native")});
-    std::vector<ItemRecord> other = {RunValue(wow, L"Agent", L"C:\\a.exe", "wow64"),
-                                     UserRun(L"C:\\t.exe", "wow64"),
+    std::vector<ItemRecord> other = {RunValue(wow, L"Agent", L"C:\\a.exe", "wow64"), UserRun(L"C:\\t.exe", "wow64"),
                                      Service(L"C:\\windows\\SysWOW64\\agent.exe", "wow64")};
     std::string oneViewKey = ItemKey(own[1].record);
     std::vector<ViewItem> merged = MergeViews(std::move(own), std::move(other));
@@ -92,8 +91,8 @@ TEST(ZvscanViews, AnEntryBothViewsSeeAlikeIsListedOnceByWhatItIs) {
     // The same location with other data in the other view is another entry; so is a second equal one.
     std::vector<ViewItem> mine;
     mine.push_back({{}, UserRun(L"C:\\t.exe", "native")});
-    std::vector<ViewItem> twice = MergeViews(
-        std::move(mine), {UserRun(L"C:\\other.exe", "wow64"), UserRun(L"C:\\t.exe", "wow64")});
+    std::vector<ViewItem> twice =
+        MergeViews(std::move(mine), {UserRun(L"C:\\other.exe", "wow64"), UserRun(L"C:\\t.exe", "wow64")});
     ASSERT_EQ(twice.size(), 2u);
     EXPECT_EQ(twice[0].record.view, "both");
     EXPECT_EQ(twice[1].record.view, "wow64");
@@ -117,12 +116,13 @@ std::vector<std::string> Listing(const std::vector<ViewItem>& items) {
 }
 
 // Two views of one table, seeded: rows empty in both, of one view only, shared in part or whole,
-// with items of their own in either view and shared items in another order in the other view.
-void TwoViews(unsigned seed, std::vector<ItemRecord>& own, std::vector<ItemRecord>& other) {
+// with items of their own in either view and shared items in another order in the other view. With
+// pairs, rows 2 and 3 of every four have the identifiers of rows 0 and 1, as four of the table's do.
+void TwoViews(unsigned seed, bool pairs, std::vector<ItemRecord>& own, std::vector<ItemRecord>& other) {
     std::minstd_rand random(seed);
     int rows = 1 + random() % 12;
     for (int row = 0; row < rows; ++row) {
-        unsigned long id = 0x10101001 + row;
+        unsigned long id = 0x10101001 + (pairs && row % 4 >= 2 ? row - 2 : row);
         std::vector<ItemRecord> otherRow;
         int values = random() % 5;
         for (int value = 0; value < values; ++value) {
@@ -135,34 +135,65 @@ void TwoViews(unsigned seed, std::vector<ItemRecord>& own, std::vector<ItemRecor
     }
 }
 
+// The listing of own and other as they arrive in an order the seed chooses, taken as it comes.
+std::vector<ViewItem> Streamed(unsigned seed, const std::vector<ItemRecord>& own,
+                               const std::vector<ItemRecord>& other) {
+    std::minstd_rand random(seed * 7919);
+    ViewMerger merger;
+    std::vector<ViewItem> streamed;
+    size_t nextOwn = 0, nextOther = 0;
+    bool ownEnded = false, otherEnded = false;
+    while (!ownEnded || !otherEnded) {
+        switch (random() % 3) {
+            case 0:
+                if (nextOwn < own.size())
+                    merger.AddOwn({{}, own[nextOwn++]});
+                else if (!ownEnded)
+                    merger.EndOwn(), ownEnded = true;
+                break;
+            case 1:
+                if (nextOther < other.size())
+                    merger.AddOther(other[nextOther++]);
+                else if (!otherEnded)
+                    merger.EndOther(), otherEnded = true;
+                break;
+            default:
+                merger.TakeReady(streamed);
+        }
+    }
+    merger.TakeReady(streamed);
+    return streamed;
+}
+
 TEST(ZvscanViews, TheRowMergeGivesTheWholeListsMergeWhateverTheOrderOfArrival) {
     for (unsigned seed = 1; seed <= 300; ++seed) {
         std::vector<ItemRecord> own, other;
-        TwoViews(seed, own, other);
+        TwoViews(seed, false, own, other);
         std::vector<ViewItem> ownItems;
         for (const ItemRecord& record : own) ownItems.push_back({{}, record});
         std::vector<std::string> whole = Listing(MergeViews(std::move(ownItems), other));
-        std::minstd_rand random(seed * 7919);
-        ViewMerger merger;
-        std::vector<ViewItem> streamed;
-        size_t nextOwn = 0, nextOther = 0;
-        bool ownEnded = false, otherEnded = false;
-        while (!ownEnded || !otherEnded) {
-            switch (random() % 3) {
-                case 0:
-                    if (nextOwn < own.size()) merger.AddOwn({{}, own[nextOwn++]});
-                    else if (!ownEnded) merger.EndOwn(), ownEnded = true;
-                    break;
-                case 1:
-                    if (nextOther < other.size()) merger.AddOther(other[nextOther++]);
-                    else if (!otherEnded) merger.EndOther(), otherEnded = true;
-                    break;
-                default:
-                    merger.TakeReady(streamed);
-            }
+        ASSERT_EQ(Listing(Streamed(seed, own, other)), whole) << "seed " << seed;
+    }
+}
+
+TEST(ZvscanViews, RowsTheViewsCountApartLoseNoEntry) {
+    // Where one view lacks a row of a pair, the places may differ; the entries, counted once, do not.
+    auto entries = [](std::vector<ViewItem> items) {
+        std::vector<std::string> listing = Listing(items);
+        for (size_t i = 0; i < listing.size(); ++i) {
+            EXPECT_EQ(listing[i].substr(0, listing[i].find(' ')), std::to_string(i + 1));
+            listing[i].erase(0, listing[i].find(' ') + 1);
         }
-        merger.TakeReady(streamed);
-        ASSERT_EQ(Listing(streamed), whole) << "seed " << seed;
+        std::sort(listing.begin(), listing.end());
+        return listing;
+    };
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::vector<ItemRecord> own, other;
+        TwoViews(seed, true, own, other);
+        std::vector<std::string> streamed = entries(Streamed(seed, own, other));
+        size_t count = 0;
+        for (const std::string& entry : streamed) count += entry.compare(0, 5, "both ") == 0 ? 2 : 1;
+        ASSERT_EQ(count, own.size() + other.size()) << "seed " << seed << ": every entry of both views is listed";
     }
 }
 
@@ -183,14 +214,14 @@ TEST(ZvscanViews, AnItemIsWrittenOnceItsSamenessIsSettled) {
     merger.AddOther(RowValue(0x10101003, 1, 1, "wow64"));
     merger.TakeReady(ready);
     EXPECT_EQ(Listing(ready), (std::vector<std::string>{"2 native HKU\\S\\Row0x10101001 v2 C:\\d2.exe",
-                                                       "3 wow64 HKU\\S\\Row0x10101001 v3 C:\\d3.exe"}))
+                                                        "3 wow64 HKU\\S\\Row0x10101001 v3 C:\\d3.exe"}))
         << "the other view has moved past the row: its own entries, then the other view's";
     ready.clear();
     merger.EndOwn();
     merger.EndOther();
     merger.TakeReady(ready);
     EXPECT_EQ(Listing(ready), (std::vector<std::string>{"4 wow64 HKU\\S\\Row0x10101003 v1 C:\\d1.exe",
-                                                       "5 native HKU\\S\\Row0x10101002 v1 C:\\d1.exe"}))
+                                                        "5 native HKU\\S\\Row0x10101002 v1 C:\\d1.exe"}))
         << "a row of the other view alone comes right after the row it follows there";
 }
 
@@ -207,16 +238,16 @@ TEST(ZvscanViews, WhenTheOtherViewStopsShortWhatIsNotWrittenIsThisViewAlone) {
     merger.AddOther(RowValue(0x10101004, 1, 1, "wow64"));
     merger.EndOwn();
     merger.TakeReady(ready);
-    EXPECT_EQ(Listing(ready), (std::vector<std::string>{"1 both HKU\\S\\Row0x10101001 v1 C:\\d1.exe",
-                                                       "2 both HKU\\S\\Row0x10101002 v1 C:\\d1.exe",
-                                                       "3 native HKU\\S\\Row0x10101003 v1 C:\\d1.exe",
-                                                       "4 native HKU\\S\\Row0x10101003 v2 C:\\d2.exe"}))
+    EXPECT_EQ(Listing(ready),
+              (std::vector<std::string>{
+                  "1 both HKU\\S\\Row0x10101001 v1 C:\\d1.exe", "2 both HKU\\S\\Row0x10101002 v1 C:\\d1.exe",
+                  "3 native HKU\\S\\Row0x10101003 v1 C:\\d1.exe", "4 native HKU\\S\\Row0x10101003 v2 C:\\d2.exe"}))
         << "the row under way when the other view stopped is this view's alone";
 }
 
 TEST(ZvscanViews, AnItemOfTheOtherViewIsReadBackExactly) {
     ItemRecord r = RunValue(L"HKLM\\SOFTWARE\\WOW6432Node\\Run", std::wstring(L"Zv") + wchar_t(0xD800) + L"\x1b\u00e9",
-                       L"\"C:\\Program Files (x86)\\a.exe\" /x", "wow64");
+                            L"\"C:\\Program Files (x86)\\a.exe\" /x", "wow64");
     r.index = 7;
     r.hive = L"S-1-5-21";
     r.repairable = true;
@@ -231,7 +262,8 @@ TEST(ZvscanViews, AnItemOfTheOtherViewIsReadBackExactly) {
     EXPECT_EQ(ItemKey(*back), ItemKey(r));
     EXPECT_FALSE(RecordFromJson("{\"scan_end\":{\"items\":1,\"seconds\":0.1}}"));
     EXPECT_FALSE(RecordFromJson("{\"index\":1,\"id\":\"0x1010100E\""));
-    EXPECT_FALSE(RecordFromJson("{\"id\":\"0x1010100E\",\"category\":\"0x10100000\",\"location\":\"x\",\"index\":\"one\"}"));
+    EXPECT_FALSE(
+        RecordFromJson("{\"id\":\"0x1010100E\",\"category\":\"0x10100000\",\"location\":\"x\",\"index\":\"one\"}"));
 }
 
 // The built zvscan.exe in its internal mode is the helper of this one's own architecture here: the
