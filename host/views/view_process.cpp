@@ -116,6 +116,7 @@ void ViewProcess::DrainPipe() {
             Lock lock(lock_);
             queued_.insert(queued_.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
             whole_ = ended;
+            wroteLine_ = true;
         }
         lines.clear();
         WakeAllConditionVariable(&arrived_);
@@ -154,8 +155,15 @@ bool ViewProcess::Finish(std::string& problem) {
     }
     Lock lock(lock_);
     if (whole_) return true;
-    problem = outOfMemory_ ? "there was no memory left to read its items"
-                           : "its scan ended without its end record (exit code " + std::to_string(exitCode) + ")";
+    // A build this system cannot run (a 32-bit one where Wine has no 32-bit part) starts and ends
+    // without a word.
+    if (outOfMemory_)
+        problem = "there was no memory left to read its items";
+    else if (!wroteLine_)
+        problem = "it ended with exit code " + std::to_string(exitCode) +
+                  " without writing a line: this system may not be able to run it";
+    else
+        problem = "its scan ended without its end record (exit code " + std::to_string(exitCode) + ")";
     return false;
 }
 

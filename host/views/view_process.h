@@ -42,7 +42,7 @@ private:
     CONDITION_VARIABLE arrived_ = CONDITION_VARIABLE_INIT;
     // Under the lock: the lines not handed out yet, and how the output ended.
     std::vector<std::string> queued_;
-    bool drained_ = false, whole_ = false, outOfMemory_ = false;
+    bool drained_ = false, whole_ = false, outOfMemory_ = false, wroteLine_ = false;
     ULONGLONG exitSeen_ = 0;  // when Read first saw the process ended
 };
 

@@ -413,6 +413,19 @@ TEST(ZvscanViews, WithoutTheOtherBuildOneViewIsScannedAndSaidOnce) {
     test::ProcessRun none = test::RunZvscan(L"--view " + Wide(other) + L" --other-build C:\\no\\such\\zvscan.exe");
     EXPECT_EQ(none.exitCode, 1u) << "no view left to scan";
     EXPECT_EQ(none.out, "");
+    // A build that starts and ends without a line, as one this system cannot run does under Wine.
+    std::wstring emptyLines = TempFile(L"zve");
+    SetEnvironmentVariableW(L"ZV_STAND_IN_LINES", emptyLines.c_str());
+    std::wstring standIn = ZvscanPath();
+    standIn.replace(standIn.size() - wcslen(L"zvscan.exe"), std::wstring::npos, L"zvstandin.exe");
+    test::ProcessRun silent =
+        test::RunZvscan(L"--format json --skip-probe --other-build-stand-in \"" + standIn + L"\"");
+    SetEnvironmentVariableW(L"ZV_STAND_IN_LINES", nullptr);
+    DeleteFileW(emptyLines.c_str());
+    EXPECT_EQ(silent.exitCode, 0u) << silent.err;
+    EXPECT_NE(silent.err.find("view is not scanned: it ended with exit code 0 without writing a line"),
+              std::string::npos)
+        << silent.err;
     test::ProcessRun wrong = test::RunZvscan(L"--format json --other-build \"" + ZvscanPath() + L"\"");
     EXPECT_NE(wrong.err.find(std::string("is not the ") + (sizeof(void*) == 8 ? "x86" : "x86-64") + " zvscan"),
               std::string::npos)
