@@ -84,8 +84,10 @@ public:
 
     // Accounting.
     size_t OpenHandles() const;  // registry keys, find and file handles, and COM objects still alive
-    void ComObjectCreated() { ++liveComObjects_; }
-    void ComObjectDestroyed() { --liveComObjects_; }
+    // Counts an object made elsewhere: +1 when it is made, -1 when it dies.
+    std::function<void(int)> ComObjectCounter() {
+        return [this](int change) { liveComObjects_ += change; };
+    }
     size_t Writes() const { return writes_; }
     size_t InvalidCloses() const { return invalidCloses_; }  // closes of handles that were not open
     const std::vector<std::wstring>& DebugOutput() const { return debugOutput_; }

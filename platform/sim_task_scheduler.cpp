@@ -6,13 +6,7 @@
 namespace platform {
 
 SimulatedTaskScheduler::SimulatedTaskScheduler(SimulatedBackend& backend) : tree_(std::make_shared<TaskTree>()) {
-    tree_->objectCount = [&backend](int change) {
-        if (change > 0) {
-            backend.ComObjectCreated();
-        } else {
-            backend.ComObjectDestroyed();
-        }
-    };
+    tree_->objectCount = backend.ComObjectCounter();
     std::shared_ptr<const TaskTree> tree = tree_;
     backend.RegisterClass(CLSID_CTaskScheduler,
                           [tree](REFIID iid, void** object) { return CreateTaskScheduler1(tree, iid, object); });

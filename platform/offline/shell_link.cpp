@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/offline/registry/hive.h"
 #include "platform/offline/offline_backend.h"
+#include "platform/offline/registry/hive.h"
 #include "scanner/com_object.h"
 
 namespace platform {
@@ -198,10 +198,15 @@ bool ReadShellLinkTarget(const uint8_t* data, size_t size, const std::wstring& l
 
 namespace {
 
-class OfflineShellLink : public IShellLinkW, public IPersistFile {
+class ReadOnlyShellLink : public IShellLinkW, public IPersistFile {
 public:
-    explicit OfflineShellLink(OfflineBackend& backend) : backend_(backend) {}
-    virtual ~OfflineShellLink() = default;
+    ReadOnlyShellLink(ShortcutLoader load, std::function<void(int)> objectCount)
+        : load_(std::move(load)), objectCount_(std::move(objectCount)) {
+        if (objectCount_) objectCount_(+1);
+    }
+    virtual ~ReadOnlyShellLink() {
+        if (objectCount_) objectCount_(-1);
+    }
 
     void* InterfaceFor(REFIID iid) {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellLinkW)) return static_cast<IShellLinkW*>(this);
@@ -220,14 +225,14 @@ public:
         loaded_ = false;
         target_.clear();
         if (!path) return E_INVALIDARG;
-        std::wstring host;
-        DWORD error = ERROR_SUCCESS;
-        if (!backend_.HostPath(path, host, error)) return HRESULT_FROM_WIN32(error);
-        std::unique_ptr<HiveBytes> bytes = MapHiveFile(host, error);
-        if (!bytes) return HRESULT_FROM_WIN32(error);
-        if (bytes->Size() > kMaxLinkFile) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-        loaded_ = ReadShellLinkTarget(bytes->Data(), bytes->Size(), path, target_);
-        return loaded_ ? S_OK : E_FAIL;
+        HRESULT hr;
+        try {
+            hr = load_(path, target_);
+        } catch (...) {
+            hr = E_OUTOFMEMORY;
+        }
+        loaded_ = SUCCEEDED(hr);
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE Save(LPCOLESTR, BOOL) override { return E_ACCESSDENIED; }
     HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return E_NOTIMPL; }
@@ -261,22 +266,36 @@ public:
     HRESULT STDMETHODCALLTYPE SetPath(LPCWSTR) override { return E_ACCESSDENIED; }
 
 private:
-    OfflineBackend& backend_;
+    ShortcutLoader load_;
+    std::function<void(int)> objectCount_;
     std::wstring target_;
     bool loaded_ = false;
 };
 
 }  // namespace
 
-HRESULT CreateOfflineShellLink(OfflineBackend& backend, REFIID iid, void** object) {
+HRESULT CreateReadOnlyShellLink(ShortcutLoader load, std::function<void(int)> objectCount, REFIID iid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    auto* link = Tessel::QComObject<OfflineShellLink>::Create(backend);
+    auto* link = Tessel::QComObject<ReadOnlyShellLink>::Create(std::move(load), std::move(objectCount));
     if (!link) return E_OUTOFMEMORY;
     link->AddRef();
     HRESULT hr = link->QueryInterface(iid, object);
     link->Release();
     return hr;
+}
+
+HRESULT CreateOfflineShellLink(OfflineBackend& backend, REFIID iid, void** object) {
+    auto load = [&backend](LPCOLESTR path, std::wstring& target) {
+        std::wstring host;
+        DWORD error = ERROR_SUCCESS;
+        if (!backend.HostPath(path, host, error)) return HRESULT_FROM_WIN32(error);
+        std::unique_ptr<HiveBytes> bytes = MapHiveFile(host, error);
+        if (!bytes) return HRESULT_FROM_WIN32(error);
+        if (bytes->Size() > kMaxLinkFile) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        return ReadShellLinkTarget(bytes->Data(), bytes->Size(), path, target) ? S_OK : E_FAIL;
+    };
+    return CreateReadOnlyShellLink(load, {}, iid, object);
 }
 
 }  // namespace offline

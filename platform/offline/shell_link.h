@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -20,8 +21,15 @@ class OfflineBackend;
 // passed over for the next one.
 bool ReadShellLinkTarget(const uint8_t* data, size_t size, const std::wstring& linkPath, std::wstring& target);
 
-// A shell link object (IShellLinkW, IPersistFile) that loads shortcuts from the image; null when it
-// cannot be made.
+// Reads the target of the shortcut at path: S_OK with the target, or the failure Load reports.
+using ShortcutLoader = std::function<HRESULT(LPCOLESTR path, std::wstring& target)>;
+
+// A shell link object (IShellLinkW, IPersistFile) whose Load reads a shortcut's target through load,
+// and which changes nothing; objectCount, when given, is called with +1 when it is made and -1 when
+// it dies. The simulated machine's shell link is one too.
+HRESULT CreateReadOnlyShellLink(ShortcutLoader load, std::function<void(int)> objectCount, REFIID iid, void** object);
+
+// The shell link object of an image: shortcuts are read from the image's files.
 HRESULT CreateOfflineShellLink(OfflineBackend& backend, REFIID iid, void** object);
 
 }  // namespace offline
