@@ -16,6 +16,7 @@
 #include "report/progress.h"
 #include "win/handles.h"
 #include "win/text.h"
+#include "zvscan_run.h"
 
 namespace zvscan {
 namespace {
@@ -28,37 +29,9 @@ std::wstring TempFolder() {
     return folder;
 }
 
-void WriteFile(const std::wstring& path, const std::string& content) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-}
-
-// Removes the folder and everything in it, attributes notwithstanding.
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolder(path);
-            } else {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 class IncidentFiles : public ::testing::Test {
 protected:
-    void TearDown() override { RemoveFolder(folder_); }
+    void TearDown() override { test::RemoveFolder(folder_); }
     std::wstring folder_ = TempFolder();
 };
 
@@ -75,7 +48,7 @@ using ZvscanEvidence = IncidentFiles;
 
 TEST_F(ZvscanEvidence, FactsAndHashOfFilesWrittenByTheTest) {
     std::wstring small = folder_ + L"\\abc.txt";
-    WriteFile(small, "abc");
+    test::WriteText(small, "abc");
     FILETIME leapDay{};
     SYSTEMTIME utc{2020, 2, 6, 29, 12, 34, 56, 0};
     SystemTimeToFileTime(&utc, &leapDay);
@@ -94,7 +67,7 @@ TEST_F(ZvscanEvidence, FactsAndHashOfFilesWrittenByTheTest) {
     std::string content;
     for (size_t i = 0; content.size() < 3 * 1024 * 1024 + 17; ++i) content += static_cast<char>(i * 7 % 251);
     std::wstring large = folder_ + L"\\large.bin";
-    WriteFile(large, content);
+    test::WriteText(large, content);
     evidence = ReadFileEvidence(large);
     EXPECT_EQ(evidence.size, content.size());
     EXPECT_EQ(evidence.sha256, Sha256Hex(content));
@@ -111,7 +84,7 @@ TEST_F(ZvscanEvidence, MissingAndUnreadableFilesGetAReason) {
     EXPECT_EQ(EvidenceSummary(missing), "not found");
 
     std::wstring locked = folder_ + L"\\locked.exe";
-    WriteFile(locked, "locked");
+    test::WriteText(locked, "locked");
     FileHandle holder(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     FileEvidence unreadable = ReadFileEvidence(locked);
@@ -123,7 +96,7 @@ TEST_F(ZvscanEvidence, MissingAndUnreadableFilesGetAReason) {
 
 TEST_F(ZvscanEvidence, AFileNamedByTwoItemsIsReadOnce) {
     std::wstring shared = folder_ + L"\\shared.dll";
-    WriteFile(shared, "shared");
+    test::WriteText(shared, "shared");
     EvidenceCache cache;
     std::vector<FileEvidence> first = cache.Of(std::vector<std::wstring>{shared, folder_ + L"\\other.dll"});
     std::string upper = Utf8(shared);
@@ -139,7 +112,7 @@ TEST_F(ZvscanEvidence, AnImagesFilesAreReadInsideItUnderItsSystemsPaths) {
     std::wstring image = folder_ + L"\\image";
     CreateDirectoryW(image.c_str(), nullptr);
     CreateDirectoryW((image + L"\\Windows").c_str(), nullptr);
-    WriteFile(image + L"\\Windows\\tool.exe", "inside");
+    test::WriteText(image + L"\\Windows\\tool.exe", "inside");
     EXPECT_EQ(ImageFilePath(image + L"\\", L"C:\\Windows\\tool.exe"), image + L"\\Windows\\tool.exe");
     EXPECT_EQ(ImageFilePath(image, L"\\\\?\\c:\\Windows\\tool.exe"), image + L"\\Windows\\tool.exe");
     EXPECT_EQ(ImageFilePath(image, L"D:\\Windows\\tool.exe"), L"");
@@ -175,14 +148,17 @@ TEST(ZvscanEvidenceOutput, TableJsonAndCsvCarryTheFields) {
     record.evidence = std::vector<FileEvidence>{hashed, missing};
 
     std::string table = TableItem(record);
-    EXPECT_NE(table.find("C:\\a.exe  (sha256 ba7816bf8f01, 3 bytes, 2020-02-29T12:34:56Z)\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("C:\\a.exe  (sha256 ba7816bf8f01, 3 bytes, 2020-02-29T12:34:56Z)\n"), std::string::npos)
+        << table;
     EXPECT_NE(table.find("C:\\gone.dll  (not found)\n"), std::string::npos) << table;
 
     OrderedJson json = OrderedJson::parse(JsonItem(record));
     ASSERT_EQ(json["evidence"].size(), 2u) << json.dump();
-    EXPECT_EQ(json["evidence"][0],
-              OrderedJson({{"file", "C:\\a.exe"}, {"exists", true}, {"size", 3}, {"last_write", "2020-02-29T12:34:56Z"},
-                           {"sha256", hashed.sha256}}));
+    EXPECT_EQ(json["evidence"][0], OrderedJson({{"file", "C:\\a.exe"},
+                                                {"exists", true},
+                                                {"size", 3},
+                                                {"last_write", "2020-02-29T12:34:56Z"},
+                                                {"sha256", hashed.sha256}}));
     EXPECT_EQ(json["evidence"][1], OrderedJson({{"file", "C:\\gone.dll"}, {"exists", false}, {"reason", "not found"}}));
     record.evidence.reset();
     EXPECT_FALSE(OrderedJson::parse(JsonItem(record)).contains("evidence")) << "only with --evidence";
@@ -200,8 +176,14 @@ TEST(ZvscanEvidenceOutput, TableJsonAndCsvCarryTheFields) {
 }
 
 OrderedJson Item(const std::string& id, const std::string& location, const std::string& data, unsigned index) {
-    return {{"index", index},     {"id", id},    {"category", "0x10100000"}, {"category_name", "registry"},
-            {"kind", "registry"}, {"location", location}, {"files", {"C:\\a.exe"}},  {"repairable", true},
+    return {{"index", index},
+            {"id", id},
+            {"category", "0x10100000"},
+            {"category_name", "registry"},
+            {"kind", "registry"},
+            {"location", location},
+            {"files", {"C:\\a.exe"}},
+            {"repairable", true},
             {"data", data}};
 }
 
@@ -244,7 +226,8 @@ TEST(ZvscanDiff, ReportFormsShowWhatDiffered) {
     std::vector<ItemChange> changes = CompareScans(baseline, current);
     std::string table = DiffTable(changes);
     EXPECT_NE(table.find("changed  3f09c2a1b7d4  0x10101015  HKU\\S-1\\Run\\[A]\n"), std::string::npos) << table;
-    EXPECT_NE(table.find("data\n" + std::string(37, ' ') + "baseline: old.exe\n" + std::string(37, ' ') + "current:  =new.exe\n"),
+    EXPECT_NE(table.find("data\n" + std::string(37, ' ') + "baseline: old.exe\n" + std::string(37, ' ') +
+                         "current:  =new.exe\n"),
               std::string::npos)
         << table;
     OrderedJson line = OrderedJson::parse(DiffJsonLines(changes));
@@ -253,7 +236,8 @@ TEST(ZvscanDiff, ReportFormsShowWhatDiffered) {
     EXPECT_EQ(line["differences"]["data"]["current"], "=new.exe");
     std::string csv = DiffCsv(changes);
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "change,key,id,hive,location,field,baseline,current");
-    EXPECT_NE(csv.find("changed,3f09c2a1b7d4,0x10101015,,HKU\\S-1\\Run\\[A],data,old.exe,'=new.exe\r\n"), std::string::npos)
+    EXPECT_NE(csv.find("changed,3f09c2a1b7d4,0x10101015,,HKU\\S-1\\Run\\[A],data,old.exe,'=new.exe\r\n"),
+              std::string::npos)
         << "spreadsheet-safe cells: " << csv;
     EXPECT_NE(DiffCsv(changes, CsvCells::Raw).find(",old.exe,=new.exe\r\n"), std::string::npos);
 }
@@ -283,13 +267,15 @@ protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
         RegKey key, sub;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+                  0);
         Set(key.Get(), L"Expand", REG_EXPAND_SZ, std::string("%\0S\0%\0\0\0", 8));
         Set(key.Get(), L"Odd", REG_SZ, std::string("A\0B", 3));
         Set(key.Get(), L"Unterminated", REG_SZ, std::string("A\0B\0", 4));
         Set(key.Get(), L"Multi", REG_MULTI_SZ, std::string("x\0\0\0\0\0", 6));
         Set(key.Get(), L"", REG_BINARY, std::string("\0\1\2", 3));
-        ASSERT_EQ(RegCreateKeyExW(key.Get(), L"Sub\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.Put(), nullptr), 0);
+        ASSERT_EQ(
+            RegCreateKeyExW(key.Get(), L"Sub\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.Put(), nullptr), 0);
         Set(sub.Get(), L"Number", REG_DWORD, std::string("\x2A\0\0\0", 4));
     }
     void TearDown() override {
@@ -313,7 +299,7 @@ TEST_F(ZvscanRepairState, AKeyIsPutBackWithEveryValuesTypeAndBytes) {
     ASSERT_TRUE(before.exists);
     ASSERT_EQ(before.tree.values.size(), 5u);
     auto oddValue = std::find_if(before.tree.values.begin(), before.tree.values.end(),
-                            [](const RegistryValue& value) { return value.name == L"Odd"; });
+                                 [](const RegistryValue& value) { return value.name == L"Odd"; });
     ASSERT_NE(oddValue, before.tree.values.end());
     EXPECT_EQ(oddValue->data, std::string("A\0B", 3)) << "exact bytes, no terminator added";
     // Through the journal's own form and back.
@@ -343,7 +329,8 @@ TEST_F(ZvscanRepairState, AKeyIsPutBackWithEveryValuesTypeAndBytes) {
 }
 
 TEST_F(ZvscanRepairState, KeysARepairCreatedAreRemovedAgain) {
-    Target target = WidenToFirstMissing({TargetKind::Key, L"HKEY_CURRENT_USER", std::wstring(kAbsent) + L"\\shell\\open"});
+    Target target =
+        WidenToFirstMissing({TargetKind::Key, L"HKEY_CURRENT_USER", std::wstring(kAbsent) + L"\\shell\\open"});
     EXPECT_EQ(target.path, kAbsent) << "captured from the first missing key";
     TargetState before = Capture(target);
     EXPECT_FALSE(before.exists);
@@ -358,7 +345,7 @@ TEST_F(ZvscanRepairState, KeysARepairCreatedAreRemovedAgain) {
 
 TEST_F(ZvscanRepairState, AFileComesBackFromQuarantineWithItsAttributes) {
     std::wstring path = folder_ + L"\\agent.exe";
-    WriteFile(path, "agent program");
+    test::WriteText(path, "agent program");
     DWORD attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
     TargetState before = Capture({TargetKind::File, {}, path});
@@ -438,8 +425,11 @@ TEST(ZvscanCommandLine, DiffAndUndoTakeTheirArguments) {
     ASSERT_TRUE(ParseCommandLine({"repair", "--key", "3f09c2a1b7d4", "--journal", "C:\\j.jsonl"}, repair).run);
     EXPECT_EQ(repair.journalPath, L"C:\\j.jsonl");
 
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"diff"}, {"diff", "a", "--key", "3f09c2a1b7d4"}, {"undo", "3", "--last"}, {"undo", "0"}, {"undo", "--format", "json"}}) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"diff"},
+                                                                               {"diff", "a", "--key", "3f09c2a1b7d4"},
+                                                                               {"undo", "3", "--last"},
+                                                                               {"undo", "0"},
+                                                                               {"undo", "--format", "json"}}) {
         Options options;
         outcome = ParseCommandLine(args, options);
         EXPECT_FALSE(outcome.run) << args.back();

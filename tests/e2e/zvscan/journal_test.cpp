@@ -32,38 +32,10 @@ std::string ReadAll(const std::wstring& path) {
     return text;
 }
 
-void WriteAll(const std::wstring& path, const std::string& text) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    ASSERT_EQ(written, text.size());
-}
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolder(path);
-            } else {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
 }
 
 // The names of the files in a folder and the folders below it.
@@ -124,17 +96,21 @@ protected:
         journal_ = folder_ + L"\\journal.jsonl";
         RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
         RegKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                                  nullptr),
+                  0);
         SetString(L"Updater", L"C:\\ZvJournal\\updater.exe");
         SetString(L"Other", L"C:\\ZvJournal\\other.exe");
     }
     void TearDown() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-        RemoveFolder(folder_);
+        test::RemoveFolder(folder_);
     }
     void SetString(const wchar_t* name, const std::wstring& text) {
         RegKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                                  nullptr),
+                  0);
         std::string bytes = Utf16(text);
         ASSERT_EQ(RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
                                  static_cast<DWORD>(bytes.size())),
@@ -191,9 +167,9 @@ TEST_F(ZvscanJournalUndo, ARecordFromAnotherViewOrComputerIsRefusedNamingTheZvsc
 
     std::string otherView = view == "native" ? "wow64" : "native";
     std::string otherArchitecture = std::string(ProgramArchitecture()) == "x86" ? "x86-64" : "x86";
-    WriteAll(journal_, Replaced(Replaced(text, "\"view\":\"" + view + "\"", "\"view\":\"" + otherView + "\""),
-                                "\"architecture\":\"" + std::string(ProgramArchitecture()) + "\"",
-                                "\"architecture\":\"" + otherArchitecture + "\""));
+    test::WriteText(journal_, Replaced(Replaced(text, "\"view\":\"" + view + "\"", "\"view\":\"" + otherView + "\""),
+                                       "\"architecture\":\"" + std::string(ProgramArchitecture()) + "\"",
+                                       "\"architecture\":\"" + otherArchitecture + "\""));
     UndoOutcome refused = UndoEntry(1);
     EXPECT_FALSE(refused.restored);
     EXPECT_NE(refused.message.find("refused, nothing was changed"), std::string::npos) << refused.message;
@@ -206,22 +182,24 @@ TEST_F(ZvscanJournalUndo, ARecordFromAnotherViewOrComputerIsRefusedNamingTheZvsc
     test::ProcessRun handed =
         test::RunZvscan(L"--other-build C:\\no\\such\\zvscan.exe undo 1 --journal \"" + journal_ + L"\"");
     EXPECT_EQ(handed.exitCode, 1u);
-    EXPECT_NE(handed.err.find("entry 1 was repaired in the " + otherView +
-                              " view, and the build that undoes it cannot be run: C:\\no\\such\\zvscan.exe does not exist"),
-              std::string::npos)
+    EXPECT_NE(
+        handed.err.find("entry 1 was repaired in the " + otherView +
+                        " view, and the build that undoes it cannot be run: C:\\no\\such\\zvscan.exe does not exist"),
+        std::string::npos)
         << handed.err;
     EXPECT_FALSE(Value(L"Updater"));
 
-    WriteAll(journal_, Replaced(text, "\"computer\":\"" + computer + "\"", "\"computer\":\"ZVJOURNAL-ELSEWHERE\""));
+    test::WriteText(journal_,
+                    Replaced(text, "\"computer\":\"" + computer + "\"", "\"computer\":\"ZVJOURNAL-ELSEWHERE\""));
     refused = UndoEntry(1);
     EXPECT_FALSE(refused.restored);
-    EXPECT_NE(refused.message.find("undo it with the " + std::string(ProgramArchitecture()) + " zvscan (registry view " +
-                                   view + ") on ZVJOURNAL-ELSEWHERE"),
+    EXPECT_NE(refused.message.find("undo it with the " + std::string(ProgramArchitecture()) +
+                                   " zvscan (registry view " + view + ") on ZVJOURNAL-ELSEWHERE"),
               std::string::npos)
         << refused.message;
     EXPECT_FALSE(Value(L"Updater"));
 
-    WriteAll(journal_, text);
+    test::WriteText(journal_, text);
     UndoOutcome restored = UndoEntry(1);
     EXPECT_TRUE(restored.restored) << restored.message;
     EXPECT_EQ(Value(L"Updater"), std::wstring(L"C:\\ZvJournal\\updater.exe"));
@@ -237,11 +215,12 @@ TEST_F(ZvscanJournalUndo, ALastLineCutShortIsPassedOverWithOneWarningAndTheNextR
     size_t lines = static_cast<size_t>(std::count(whole.begin(), whole.end(), '\n'));
     ASSERT_EQ(lines, 6u);
     ASSERT_GT(whole.size() - whole.rfind('\n', whole.size() - 2), 100u) << "the cut stays inside the last line";
-    WriteAll(journal_, whole.substr(0, whole.size() - 100));
+    test::WriteText(journal_, whole.substr(0, whole.size() - 100));
 
     JournalReading reading = ReadJournalFile(journal_);
     ASSERT_EQ(reading.warnings.size(), 1u);
-    EXPECT_NE(reading.warnings[0].find("line 6: passed over: it was cut short"), std::string::npos) << reading.warnings[0];
+    EXPECT_NE(reading.warnings[0].find("line 6: passed over: it was cut short"), std::string::npos)
+        << reading.warnings[0];
     ASSERT_EQ(reading.entries.size(), 3u);
     EXPECT_TRUE(reading.entries[0].completed && reading.entries[1].completed);
     EXPECT_FALSE(reading.entries[2].completed) << "its result record was the line cut short";
@@ -329,7 +308,8 @@ TEST_F(ZvscanJournalUndo, WritersWaitForTheJournalABoundedTime) {
             JournalWriter impatient(journal_, JournalOpen::CreateIfMissing, 200);
             ADD_FAILURE() << "a second writer opened a held journal";
         } catch (const JournalError& error) {
-            EXPECT_NE(std::string(error.what()).find("still held by another zvscan"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("still held by another zvscan"), std::string::npos)
+                << error.what();
         }
     }
     // Six writers at once: each waits for the others and gets an entry of its own.
@@ -380,7 +360,7 @@ TEST_F(ZvscanJournalUndo, UndoOfAJournalThatDoesNotExistIsAnErrorAndCreatesNothi
 
 TEST_F(ZvscanJournalUndo, QuarantinedCopiesDoNotKeepARunnableNameAndUndoRestoresTheOriginal) {
     std::wstring program = folder_ + L"\\zvjournal-agent.exe";
-    WriteAll(program, "agent");
+    test::WriteText(program, "agent");
     std::wstring name = QuarantineName(program);
     EXPECT_EQ(name, L"zvjournal-agent.exe.quarantined");
     wchar_t pathext[1024] = {};
@@ -438,7 +418,8 @@ TEST_F(ZvscanJournalUndo, TheEffectOfARepairIsToldInWordsAndARepairThatChangedNo
     shell.valueData = L"C:\\ZvDemo\\zvdemo-shell.exe";
     EXPECT_EQ(DescribeRepairEffect(shell, L""), "restores Shell to explorer.exe");
     shell.valueData = L"explorer.exe";
-    EXPECT_EQ(DescribeRepairEffect(shell, L""), "restores Shell to explorer.exe (it holds that already: nothing will change)");
+    EXPECT_EQ(DescribeRepairEffect(shell, L""),
+              "restores Shell to explorer.exe (it holds that already: nothing will change)");
 
     ItemRecord notify = shell;
     notify.id = 0x1010C005;

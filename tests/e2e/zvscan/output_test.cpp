@@ -20,6 +20,8 @@
 namespace zvscan {
 namespace {
 
+using test::RunValue;
+
 using Json = nlohmann::json;
 using test::Lines;
 using test::ParseCsv;
@@ -56,21 +58,6 @@ std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const st
     while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
-}
-
-ItemRecord RunValue(const std::wstring& name, const std::wstring& data) {
-    ItemRecord r;
-    r.index = 1;
-    r.id = 0x1010100E;
-    r.category = 0x10100000;
-    r.kind = ItemKind::Registry;
-    r.root = L"HKEY_LOCAL_MACHINE";
-    r.keyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-    r.valueName = name;
-    r.valueData = data;
-    r.location = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\[" + name + L"]";
-    r.files = {L"C:\\tools\\agent.exe"};
-    return r;
 }
 
 // The third and later lines of a table item: what stands under its location.
@@ -198,17 +185,29 @@ TEST(ZvscanText, UnpairedSurrogatesStayDistinctInKeysAndEveryForm) {
 
 TEST(ZvscanText, TheTableEscapesWhatDrivesOrReordersTheTerminal) {
     EXPECT_EQ(TableText(std::wstring(L"\x1b[2J\x1b[31mred")), "\\x1b[2J\\x1b[31mred");
-    EXPECT_EQ(TableText(std::wstring(L"a\x7f" L"b\x9b" L"c\tC:\\d")), "a\\x7fb\\x9bc\\x09C:\\d");
+    EXPECT_EQ(TableText(std::wstring(L"a\x7f"
+                                     L"b\x9b"
+                                     L"c\tC:\\d")),
+              "a\\x7fb\\x9bc\\x09C:\\d");
     EXPECT_EQ(TableText(std::wstring(L"exe.\x202etxt \x2066x\x2069 \x202a")), "exe.\\u202etxt \\u2066x\\u2069 \\u202a");
     EXPECT_EQ(TableText(std::wstring(L"r\u00e9sum\u00e9")), "r\xC3\xA9sum\xC3\xA9");
 
-    ItemRecord record = RunValue(L"\x1b[2J\x202e" L"evil", L"x.exe");
+    ItemRecord record = RunValue(
+        L"\x1b[2J\x202e"
+        L"evil",
+        L"x.exe");
     std::string line = Lines(TableItem(record)).front();
     EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
     EXPECT_NE(line.find("[\\x1b[2J\\u202eevil]"), std::string::npos) << line;
-    EXPECT_EQ(Json::parse(JsonItem(record))["value"], "\x1b[2J\xE2\x80\xAE" "evil") << "JSON keeps the text exact";
+    EXPECT_EQ(Json::parse(JsonItem(record))["value"],
+              "\x1b[2J\xE2\x80\xAE"
+              "evil")
+        << "JSON keeps the text exact";
     auto csv = ParseCsv(CsvHeader() + CsvItem(record));
-    EXPECT_EQ(csv[1][12], "\x1b[2J\xE2\x80\xAE" "evil") << "CSV keeps the text exact";
+    EXPECT_EQ(csv[1][12],
+              "\x1b[2J\xE2\x80\xAE"
+              "evil")
+        << "CSV keeps the text exact";
 }
 
 TEST(ZvscanOutput, TheTableShowsDataToTheTerminalsWidthAndMarksItemsWithoutFiles) {

@@ -27,15 +27,7 @@ namespace {
 
 ItemRecord RunValue(const std::wstring& realKey, const std::wstring& name, const std::wstring& data,
                     const std::string& view) {
-    ItemRecord r;
-    r.id = 0x1010100E;
-    r.category = 0x10100000;
-    r.kind = ItemKind::Registry;
-    r.root = L"HKEY_LOCAL_MACHINE";
-    r.keyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-    r.valueName = name;
-    r.valueData = data;
-    r.location = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\[" + name + L"]";
+    ItemRecord r = test::RunValue(name, data);
     r.realKey = realKey;
     r.view = view;
     r.files = {data};

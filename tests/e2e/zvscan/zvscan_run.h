@@ -1,4 +1,5 @@
-// What the zvscan tests share: reading its output forms back, and running the built zvscan.exe.
+// What the zvscan tests share: reading its output forms back, running the built zvscan.exe, and
+// writing and removing their files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +8,57 @@
 #include <string>
 #include <vector>
 
+#include "report/item_record.h"
+
 namespace zvscan::test {
+
+// The first item of a listing: a machine Run value with its data and one file.
+inline ItemRecord RunValue(const std::wstring& name, const std::wstring& data) {
+    ItemRecord r;
+    r.index = 1;
+    r.id = 0x1010100E;
+    r.category = 0x10100000;
+    r.kind = ItemKind::Registry;
+    r.root = L"HKEY_LOCAL_MACHINE";
+    r.keyPath = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    r.valueName = name;
+    r.valueData = data;
+    r.location = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\[" + name + L"]";
+    r.files = {L"C:\\tools\\agent.exe"};
+    return r;
+}
+
+// Writes text to path, replacing the file.
+inline void WriteText(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD written = 0;
+    BOOL wrote = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_TRUE(wrote);
+    ASSERT_EQ(written, text.size());
+}
+
+// Removes the folder and everything in it, attributes notwithstanding.
+inline void RemoveFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolder(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
 
 // RFC 4180 records: quoted fields may hold commas, doubled quotes and line breaks.
 inline std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
@@ -54,7 +105,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-
 struct ProcessRun {
     DWORD exitCode = 0;
     std::string out;
@@ -92,8 +142,9 @@ inline ProcessRun RunZvscan(const std::wstring& arguments, const wchar_t* stdout
     wchar_t folder[MAX_PATH], errorPath[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"zvs", 0, errorPath);
-    HANDLE errorFile = CreateFileW(errorPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE errorFile =
+        CreateFileW(errorPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &inherit, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     EXPECT_NE(errorFile, INVALID_HANDLE_VALUE);
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, nullptr);
@@ -122,6 +173,5 @@ inline ProcessRun RunZvscan(const std::wstring& arguments, const wchar_t* stdout
     run.err = ReadAll(errorFile);
     return run;
 }
-
 
 }  // namespace zvscan::test
