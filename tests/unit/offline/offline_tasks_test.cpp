@@ -99,23 +99,11 @@ TaskXmlRead Read(const std::vector<uint8_t>& bytes, TaskEntry& task) {
 
 // The actions as kind, command and arguments, one line each.
 std::vector<std::wstring> Actions(const TaskEntry& task) {
+    const wchar_t* const others[] = {L"", L"com", L"email", L"message"};  // by TaskActionKind
     std::vector<std::wstring> lines;
-    for (const auto& action : task.actions) {
-        switch (action.kind) {
-            case TaskActionKind::Execute:
-                lines.push_back(L"exec " + action.path + L" | " + action.arguments);
-                break;
-            case TaskActionKind::ComHandler:
-                lines.push_back(L"com");
-                break;
-            case TaskActionKind::Email:
-                lines.push_back(L"email");
-                break;
-            case TaskActionKind::Message:
-                lines.push_back(L"message");
-                break;
-        }
-    }
+    for (const auto& action : task.actions)
+        lines.push_back(action.kind == TaskActionKind::Execute ? L"exec " + action.path + L" | " + action.arguments
+                                                               : others[static_cast<int>(action.kind)]);
     return lines;
 }
 
